@@ -1,0 +1,27 @@
+#pragma once
+// The application's fixed names and the maker's addresses, kept in one place.
+
+namespace ravelin {
+
+inline constexpr const char* kApplicationTitle = "Ravelin Pro";
+inline constexpr const char* kApplicationName = "Ravelin";
+inline constexpr const char* kOrganisationName = "Korvane Corp.";
+inline constexpr const char* kSettingsGroup = "v6.0";
+inline constexpr const char* kHelpFileName = "ravelin.hlp";
+inline constexpr const char* kVersionText = "6.0";
+
+// The maker's web host and pages.
+inline constexpr const char* kWebHost = "www.korvane.example";
+inline constexpr const char* kWebMainPage = "http://www.korvane.example/";
+inline constexpr const char* kWebDownloadsPage = "http://www.korvane.example/downloads/";
+inline constexpr const char* kWebInternetProductsPage = "http://www.korvane.example/internet/";
+inline constexpr const char* kWebDevelopersPage = "http://www.korvane.example/developers/";
+inline constexpr const char* kWebSearchPage = "http://www.korvane.example/search/";
+
+// The maker's mail addresses.
+inline constexpr const char* kMailSupport = "support@korvane.example";
+inline constexpr const char* kMailSuggestions = "suggestions@korvane.example";
+inline constexpr const char* kMailFeatures = "features@korvane.example";
+inline constexpr const char* kMailBugs = "bugs@korvane.example";
+
+}  // namespace ravelin

@@ -1,0 +1,29 @@
+#pragma once
+// Small helpers shared by the test folders.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace ravelin::test {
+
+// Writes `data` to `path` (creating it); false on failure.
+bool writeFile(const QString& path, const QByteArray& data);
+// The whole file, or a null QByteArray when it cannot be read.
+QByteArray readFile(const QString& path);
+// Deterministic pseudo-random bytes.
+QByteArray randomBytes(qsizetype size, quint32 seed);
+
+struct ProcessResult {
+    int exitCode = -1;       // -1 when the program could not start or crashed
+    QByteArray out;
+    QByteArray err;
+};
+// Runs `program` with `args` in `workingDirectory` (empty: current), waits up
+// to `timeoutMs`, and returns its exit status and output.
+ProcessResult run(const QString& program, const QStringList& args,
+                  const QString& workingDirectory = QString(), int timeoutMs = 120000,
+                  const QByteArray& input = QByteArray());
+// True when `program` is found on PATH.
+bool haveProgram(const QString& program);
+
+}  // namespace ravelin::test
