@@ -1,0 +1,331 @@
+#include "cabinet/filelist.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QMenu>
+#include <QStackedWidget>
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "platform/paths.h"
+#include "ui/prompter.h"
+
+namespace ravelin::cabinet {
+
+namespace {
+constexpr int kColumns = 5;
+constexpr int kWidths[kColumns] = {100, 110, 70, 70, 204};
+const char* const kHeadings[kColumns] = {"FileName", "Type", "Date", "Time", "Path"};
+const QString kUnknownMime = QStringLiteral("application/octet-stream");
+}  // namespace
+
+TListView::TListView(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("ListView1"));
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    m_collator.setNumericMode(false);
+    m_caseCollator.setCaseSensitivity(Qt::CaseSensitive);
+
+    m_model = new QStandardItemModel(0, kColumns, this);
+    for (int c = 0; c < kColumns; ++c)
+        m_model->setHeaderData(c, Qt::Horizontal, QString::fromLatin1(kHeadings[c]));
+    m_selection = new QItemSelectionModel(m_model, this);
+
+    m_report = new QTreeView;
+    m_report->setObjectName(QStringLiteral("ListView1Report"));
+    m_report->setRootIsDecorated(false);
+    m_report->setItemsExpandable(false);
+    m_report->setUniformRowHeights(true);
+    m_report->setAllColumnsShowFocus(true);
+    m_report->setSortingEnabled(false);
+    m_report->setModel(m_model);
+    m_report->setSelectionModel(m_selection);
+    m_report->header()->setStretchLastSection(false);
+    m_report->header()->setSectionsMovable(false);
+    for (int c = 0; c < kColumns; ++c)
+        m_report->setColumnWidth(c, kWidths[c]);
+
+    m_icons = new QListView;
+    m_icons->setObjectName(QStringLiteral("ListView1Icons"));
+    m_icons->setModel(m_model);
+    m_icons->setSelectionModel(m_selection);
+    m_icons->setModelColumn(0);
+    m_icons->setResizeMode(QListView::Adjust);
+    m_icons->setMovement(QListView::Static);
+    m_icons->setUniformItemSizes(true);
+
+    for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_report), static_cast<QAbstractItemView*>(m_icons)}) {
+        v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        v->setSelectionBehavior(QAbstractItemView::SelectRows);
+        v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        v->setContextMenuPolicy(Qt::CustomContextMenu);
+        connectView(v);
+    }
+
+    m_stack = new QStackedWidget(this);
+    m_stack->addWidget(m_report);
+    m_stack->addWidget(m_icons);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_stack);
+    setViewStyle(ViewStyle::Report);
+}
+
+void TListView::connectView(QAbstractItemView* view)
+{
+    connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid())
+            openSelected();
+    });
+    connect(view, &QWidget::customContextMenuRequested, this,
+            [this, view](const QPoint& pos) { showPopup(view, pos); });
+}
+
+void TListView::showPopup(QAbstractItemView* view, const QPoint& pos)
+{
+    if (m_popup)
+        m_popup->popup(view->viewport()->mapToGlobal(pos));
+}
+
+int TListView::rowCount() const { return m_model->rowCount(); }
+
+QString TListView::caption(int row) const { return m_model->data(m_model->index(row, 0)).toString(); }
+
+QString TListView::subItem(int row, int index) const
+{
+    if (index < 1 || index >= kColumns)
+        return QString();
+    return m_model->data(m_model->index(row, index)).toString();
+}
+
+QString TListView::fullPath(int row) const { return subItem(row, 4) + caption(row); }
+
+QIcon TListView::rowIcon(int row) const
+{
+    return m_model->data(m_model->index(row, 0), Qt::DecorationRole).value<QIcon>();
+}
+
+QList<int> TListView::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex& i : m_selection->selectedRows(0))
+        rows.append(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void TListView::selectRow(int row, bool selected)
+{
+    m_selection->select(m_model->index(row, 0), (selected ? QItemSelectionModel::Select
+                                                          : QItemSelectionModel::Deselect) |
+                                                    QItemSelectionModel::Rows);
+}
+
+void TListView::clearSelection() { m_selection->clearSelection(); }
+
+void TListView::setViewStyle(ViewStyle style)
+{
+    m_style = style;
+    switch (style) {
+    case ViewStyle::Report:
+        m_stack->setCurrentWidget(m_report);
+        break;
+    case ViewStyle::Icon:
+        m_icons->setViewMode(QListView::IconMode);
+        m_icons->setFlow(QListView::LeftToRight);
+        m_icons->setWrapping(true);
+        m_icons->setIconSize(QSize(32, 32));
+        m_icons->setGridSize(QSize(96, 64));
+        m_icons->setWordWrap(true);
+        m_stack->setCurrentWidget(m_icons);
+        break;
+    case ViewStyle::SmallIcon:
+        m_icons->setViewMode(QListView::ListMode);
+        m_icons->setFlow(QListView::LeftToRight);
+        m_icons->setWrapping(true);
+        m_icons->setIconSize(QSize(16, 16));
+        m_icons->setGridSize(QSize(150, 20));
+        m_icons->setWordWrap(false);
+        m_stack->setCurrentWidget(m_icons);
+        break;
+    case ViewStyle::List:
+        m_icons->setViewMode(QListView::ListMode);
+        m_icons->setFlow(QListView::TopToBottom);
+        m_icons->setWrapping(true);
+        m_icons->setIconSize(QSize(16, 16));
+        m_icons->setGridSize(QSize(150, 20));
+        m_icons->setWordWrap(false);
+        m_stack->setCurrentWidget(m_icons);
+        break;
+    }
+    emit viewStyleChanged(style);
+}
+
+ViewStyle TListView::viewStyle() const { return m_style; }
+
+QAbstractItemView* TListView::currentView() const
+{
+    return m_style == ViewStyle::Report ? static_cast<QAbstractItemView*>(m_report) : m_icons;
+}
+
+int TListView::compareCaptions(const QString& a, const QString& b) const
+{
+    const int r = m_collator.compare(a, b);
+    return r != 0 ? r : m_caseCollator.compare(a, b);
+}
+
+int TListView::sortedInsertPosition(const QString& caption) const
+{
+    // After every equal caption, so equal names keep the order they came in.
+    int lo = 0;
+    int hi = m_model->rowCount();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (compareCaptions(this->caption(mid), caption) <= 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+QString TListView::typeColumn(const QString& shellTypeName, const QString& fileName)
+{
+    if (!shellTypeName.isEmpty())
+        return shellTypeName;
+    const QString ext = paths::extension(fileName);
+    if (ext.isEmpty())
+        return QStringLiteral("File");
+    return ext.mid(1) + QStringLiteral(" File");
+}
+
+QString TListView::timeColumn(const QTime& time)
+{
+    int hour = time.hour() % 12;
+    if (hour == 0)
+        hour = 12;
+    return QStringLiteral("%1:%2 %3")
+        .arg(hour, 2, 10, QLatin1Char('0'))
+        .arg(time.minute(), 2, 10, QLatin1Char('0'))
+        .arg(time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+}
+
+QString TListView::dateColumn(const QDate& date)
+{
+    return QLocale().toString(date, QLocale::ShortFormat);
+}
+
+QIcon TListView::iconForMime(const QMimeType& mime)
+{
+    const QString key = mime.isValid() ? mime.name() : kUnknownMime;
+    auto it = m_iconCache.constFind(key);
+    if (it != m_iconCache.constEnd())
+        return *it;
+    static QFileIconProvider provider;
+    QIcon icon = QIcon::fromTheme(mime.iconName(),
+                                  QIcon::fromTheme(mime.genericIconName(), provider.icon(QFileIconProvider::File)));
+    m_iconCache.insert(key, icon);
+    return icon;
+}
+
+bool TListView::addFile(const QString& path)
+{
+    const QString name = paths::namePart(path);
+
+    // The type and the icon come from the extension alone, as the desktop
+    // names them; an unknown type falls back to "<ext> File".
+    const QMimeType mime = m_mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+    const QString shellType = (mime.isValid() && mime.name() != kUnknownMime) ? mime.comment() : QString();
+
+    // The file must open for reading. A folder opens on Linux, so it is
+    // refused here explicitly.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    struct stat st{};
+    if (::fstat(file.handle(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    file.close();
+
+    // Local time at the file system's two-second resolution.
+    const qint64 seconds = static_cast<qint64>(st.st_mtime) & ~qint64(1);
+    const QDateTime written = QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime);
+
+    QList<QStandardItem*> items;
+    auto* captionItem = new QStandardItem(iconForMime(mime), name);
+    captionItem->setToolTip(path);
+    items << captionItem << new QStandardItem(typeColumn(shellType, name))
+          << new QStandardItem(dateColumn(written.date())) << new QStandardItem(timeColumn(written.time()))
+          << new QStandardItem(paths::directoryPart(path));
+    m_model->insertRow(sortedInsertPosition(name), items);
+    QCoreApplication::processEvents();
+    return true;
+}
+
+int TListView::addFiles(const QStringList& paths, QWidget* owner, bool suspendPainting)
+{
+    if (suspendPainting)
+        setUpdatesEnabled(false);
+    int added = 0;
+    QString failed;
+    for (const QString& p : paths) {
+        if (!addFile(p)) {
+            failed = p;
+            break;
+        }
+        ++added;
+    }
+    if (suspendPainting)
+        setUpdatesEnabled(true);
+    if (!failed.isNull())
+        ui::showMessage(owner, QStringLiteral("Cannot open file %1").arg(failed), ui::Icon::Error);
+    return added;
+}
+
+int TListView::addFromDialog(QWidget* owner)
+{
+    ui::OpenFileRequest request;
+    request.title = QStringLiteral("Select Files to Archive");
+    request.filter = QStringLiteral("All Files (*)");
+    request.multiple = true;
+    request.helpButton = true;
+    const QStringList chosen = ui::prompter().openFiles(owner, request);
+    if (chosen.isEmpty())
+        return 0;
+    return addFiles(chosen, owner, true);
+}
+
+void TListView::deleteSelected()
+{
+    setUpdatesEnabled(false);
+    const QList<int> rows = selectedRows();
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it)
+        m_model->removeRow(*it);
+    setUpdatesEnabled(true);
+}
+
+void TListView::clear()
+{
+    setUpdatesEnabled(false);
+    m_model->removeRows(0, m_model->rowCount());
+    setUpdatesEnabled(true);
+}
+
+void TListView::openSelected()
+{
+    const QList<int> rows = selectedRows();
+    if (rows.isEmpty())
+        return;
+    ui::prompter().openUrl(QUrl::fromLocalFile(fullPath(rows.first())));
+}
+
+}  // namespace ravelin::cabinet

@@ -1,0 +1,105 @@
+#pragma once
+// TListView: the main window's list of files queued for the next cabinet.
+//
+// One model of rows shown four ways (report, large icons, small icons, list)
+// with one shared selection. Rows stay sorted ascending by caption with the
+// user's locale collation (letter case decides only between otherwise equal
+// names); duplicates are allowed. A row's caption is the file name, its
+// sub-items are Type (1), Date (2), Time (3) and Path (4, the directory
+// ending in "/"); its full path is Path + caption.
+//
+// Threads: user-interface thread only.
+#include <QCollator>
+#include <QDateTime>
+#include <QHash>
+#include <QIcon>
+#include <QList>
+#include <QMimeDatabase>
+#include <QWidget>
+
+class QAbstractItemView;
+class QItemSelectionModel;
+class QListView;
+class QMenu;
+class QStackedWidget;
+class QStandardItemModel;
+class QTreeView;
+
+namespace ravelin::cabinet {
+
+enum class ViewStyle { Icon, SmallIcon, List, Report };
+
+class TListView : public QWidget {
+    Q_OBJECT
+public:
+    explicit TListView(QWidget* parent = nullptr);
+
+    // --- readers -------------------------------------------------------
+    int rowCount() const;
+    QString caption(int row) const;
+    // index 1 Type, 2 Date, 3 Time, 4 Path; anything else gives "".
+    QString subItem(int row, int index) const;
+    QString fullPath(int row) const;
+    QIcon rowIcon(int row) const;
+    QList<int> selectedRows() const;  // ascending
+    void selectRow(int row, bool selected = true);
+    void clearSelection();
+
+    // --- views ---------------------------------------------------------
+    void setViewStyle(ViewStyle style);
+    ViewStyle viewStyle() const;
+    // The widget showing the rows in the current style.
+    QAbstractItemView* currentView() const;
+    QTreeView* reportView() const { return m_report; }
+    QListView* iconView() const { return m_icons; }
+    // The pop-up menu shown on a right click in any view (not owned).
+    void setPopupMenu(QMenu* menu) { m_popup = menu; }
+
+    // --- operations ------------------------------------------------------
+    // Adds one file by its full path: sorted row, type, icon, local last
+    // write date and time, directory. False when the file cannot be opened
+    // for reading (a folder counts as such); then no row is left behind and
+    // nothing is shown: the caller reports. Processes pending events after
+    // the row is in, so it is painted at once.
+    bool addFile(const QString& path);
+    // Adds files in order, stopping at the first that fails; reports
+    // "Cannot open file %s" through the prompter, owned by `owner`. Returns
+    // how many were added. Painting is suspended when `suspendPainting`.
+    int addFiles(const QStringList& paths, QWidget* owner, bool suspendPainting = true);
+    // Runs the open dialog and adds what was chosen. Returns how many.
+    int addFromDialog(QWidget* owner);
+    void deleteSelected();
+    void clear();
+    // Opens the first selected row's file through the desktop; nothing
+    // happens without a selection or when the desktop refuses.
+    void openSelected();
+
+    // The pieces of a row, exposed for tests of the column rules.
+    static QString typeColumn(const QString& shellTypeName, const QString& fileName);
+    static QString timeColumn(const QTime& time);
+    static QString dateColumn(const QDate& date);
+
+signals:
+    void viewStyleChanged(ravelin::cabinet::ViewStyle style);
+
+private:
+    int sortedInsertPosition(const QString& caption) const;
+    int compareCaptions(const QString& a, const QString& b) const;
+    QIcon iconForMime(const QMimeType& mime);
+    void connectView(QAbstractItemView* view);
+    void showPopup(QAbstractItemView* view, const QPoint& pos);
+
+    QStandardItemModel* m_model = nullptr;
+    QItemSelectionModel* m_selection = nullptr;
+    QStackedWidget* m_stack = nullptr;
+    QTreeView* m_report = nullptr;
+    QListView* m_icons = nullptr;
+    QMenu* m_popup = nullptr;
+    ViewStyle m_style = ViewStyle::Report;
+    QCollator m_collator;
+    QCollator m_caseCollator;
+    QMimeDatabase m_mimes;
+    QHash<QString, QIcon> m_iconCache;
+};
+
+}  // namespace ravelin::cabinet
