@@ -1,0 +1,3 @@
+# bench_search: the drive search's walk over a tree beside find -xdev.
+add_executable(bench_search search/bench_search.cpp)
+target_link_libraries(bench_search PRIVATE ravelin_fileiterator)

@@ -1,0 +1,204 @@
+// Proves the organise move never replaces a file, crosses volumes by copy
+// and delete, and leaves the source where it was whenever it fails.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cerrno>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/testutil.h"
+#include "tools/fileiterator/filemove.h"
+
+using namespace ravelin::tools;
+using ravelin::test::randomBytes;
+using ravelin::test::readFile;
+using ravelin::test::writeFile;
+
+namespace {
+
+dev_t deviceOf(const QString& path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    return st.st_dev;
+}
+
+// A folder on another volume than `here`: /dev/shm when it is a separate
+// tmpfs, else a tmpfs mounted for the test. Empty when neither is possible.
+class OtherVolume {
+public:
+    explicit OtherVolume(const QString& here)
+    {
+        QFile mounts("/proc/mounts");
+        if (mounts.open(QIODevice::ReadOnly) && mounts.readAll().contains(" /dev/shm ")
+            && deviceOf("/dev/shm") != deviceOf(here) && QFileInfo("/dev/shm").isWritable()) {
+            m_tmp = std::make_unique<QTemporaryDir>("/dev/shm/ravelin-move-XXXXXX");
+            if (m_tmp->isValid()) {
+                m_path = m_tmp->path();
+                return;
+            }
+        }
+        const QString point = here + "/other-volume";
+        QDir().mkpath(point);
+        if (::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, "size=16m") == 0) {
+            m_mounted = QFile::encodeName(point);
+            m_path = point;
+        } else {
+            m_reason = QString("no second file system: /dev/shm is not a separate tmpfs and mount failed (%1)")
+                           .arg(qt_error_string(errno));
+        }
+    }
+    ~OtherVolume()
+    {
+        m_tmp.reset();
+        if (!m_mounted.isEmpty())
+            ::umount2(m_mounted.constData(), MNT_DETACH);
+    }
+    QString path() const { return m_path; }
+    QString reason() const { return m_reason; }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QByteArray m_mounted;
+    QString m_path;
+    QString m_reason;
+};
+
+}  // namespace
+
+class TestFileMove : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void sameVolume()
+    {
+        const QString from = m_dir.path() + "/a.cab";
+        const QString to = m_dir.path() + "/moved.cab";
+        const QByteArray data = randomBytes(5000, 1);
+        QVERIFY(writeFile(from, data));
+        QCOMPARE(moveFileNoReplace(from, to), 0);
+        QVERIFY(!QFile::exists(from));
+        QCOMPARE(readFile(to), data);
+    }
+
+    void neverReplaces()
+    {
+        const QString from = m_dir.path() + "/b.cab";
+        const QString to = m_dir.path() + "/taken.cab";
+        QVERIFY(writeFile(from, "source"));
+        QVERIFY(writeFile(to, "existing"));
+        QCOMPARE(moveFileNoReplace(from, to), EEXIST);
+        QCOMPARE(readFile(from), QByteArray("source"));
+        QCOMPARE(readFile(to), QByteArray("existing"));
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing directory") << "/missing/c.cab" << int(ENOENT);
+        QTest::newRow("file as directory") << "/plain/c.cab" << int(ENOTDIR);
+    }
+    void failures()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, error);
+        const QString from = m_dir.path() + "/c.cab";
+        QVERIFY(writeFile(from, "stays"));
+        QVERIFY(writeFile(m_dir.path() + "/plain", "a file"));
+        QCOMPARE(moveFileNoReplace(from, m_dir.path() + target), error);
+        QCOMPARE(readFile(from), QByteArray("stays"));
+        QVERIFY(QFile::remove(from));
+    }
+
+    void missingSource()
+    {
+        QCOMPARE(moveFileNoReplace(m_dir.path() + "/none.cab", m_dir.path() + "/x.cab"), ENOENT);
+        QVERIFY(!QFile::exists(m_dir.path() + "/x.cab"));
+    }
+
+    void acrossVolumes()
+    {
+        OtherVolume other(m_dir.path());
+        if (other.path().isEmpty())
+            QSKIP(qPrintable(other.reason()));
+        QVERIFY(deviceOf(other.path()) != deviceOf(m_dir.path()));
+        const QString from = m_dir.path() + "/far.cab";
+        const QString to = other.path() + "/far.cab";
+        const QByteArray data = randomBytes(3 * 1024 * 1024 + 17, 2);
+        QVERIFY(writeFile(from, data));
+        QVERIFY(QFile::setPermissions(from, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        const QDateTime when(QDate(2019, 3, 4), QTime(5, 6, 8));
+        {
+            QFile f(from);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(moveFileNoReplace(from, to), 0);
+        QVERIFY(!QFile::exists(from));
+        QCOMPARE(readFile(to), data);
+        QCOMPARE(QFileInfo(to).lastModified(), when);
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(to).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0444u);
+
+        // Once more onto the name now taken over there: nothing replaced.
+        QVERIFY(writeFile(from, "second"));
+        QCOMPARE(moveFileNoReplace(from, to), EEXIST);
+        QCOMPARE(readFile(from), QByteArray("second"));
+        QCOMPARE(readFile(to), data);
+    }
+
+    void linkAcrossVolumesStaysALink()
+    {
+        OtherVolume other(m_dir.path());
+        if (other.path().isEmpty())
+            QSKIP(qPrintable(other.reason()));
+        const QString from = m_dir.path() + "/link.cab";
+        QVERIFY(QFile::link("/some/where/target.cab", from));
+        const QString to = other.path() + "/link.cab";
+        QCOMPARE(moveFileNoReplace(from, to), 0);
+        QVERIFY(!QFileInfo(from).isSymLink());
+        QCOMPARE(QFileInfo(to).symLinkTarget(), QString("/some/where/target.cab"));
+    }
+
+    void failedCopyLeavesSource()
+    {
+        // A copy that cannot be written in full (the file size limit stands
+        // in for a full disk) leaves the source and no partial copy.
+        OtherVolume other(m_dir.path());
+        if (other.path().isEmpty())
+            QSKIP(qPrintable(other.reason()));
+        const QString from = m_dir.path() + "/big.cab";
+        const QString to = other.path() + "/big.cab";
+        const QByteArray data = randomBytes(256 * 1024, 3);
+        QVERIFY(writeFile(from, data));
+
+        struct rlimit saved;
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = 64 * 1024;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int error = moveFileNoReplace(from, to);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QCOMPARE(error, int(EFBIG));
+        QCOMPARE(readFile(from), data);
+        QVERIFY(!QFileInfo::exists(to));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileMove)
+#include "tst_filemove.moc"
