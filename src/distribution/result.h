@@ -1,0 +1,40 @@
+#pragma once
+// The outcome of a distribution writer: success, or the step that failed with
+// the file it worked on and the system's error code. The windows turn it into
+// the user's message; `text()` gives the run-time's standard wording for the
+// general error report.
+#include <QString>
+
+namespace ravelin::distribution {
+
+enum class Step {
+    None,          // nothing failed
+    CreateFile,    // the output file could not be created or opened
+    WriteFile,     // a write failed or stored fewer bytes than asked
+    CloseFile,     // closing the output reported an error (late write error)
+    SetPermission, // the execute permission could not be set
+    OpenInput,     // the input file could not be opened or read
+    Encrypt,       // the cipher reported a failure
+    FindResource,  // the embedded resource is missing or empty
+};
+
+struct Result {
+    Step failedStep = Step::None;
+    QString path;        // the file the failed step worked on
+    int systemError = 0; // errno of the failed step; 0 when there is none
+
+    bool ok() const { return failedStep == Step::None; }
+    explicit operator bool() const { return ok(); }
+
+    // "Cannot create file /x/setup.ini", "Disk full", "I/O error 5", ...
+    // Empty for success.
+    QString text() const;
+
+    static Result success() { return {}; }
+    static Result failure(Step step, const QString& path, int systemError = 0)
+    {
+        return Result{step, path, systemError};
+    }
+};
+
+}  // namespace ravelin::distribution
