@@ -1,0 +1,57 @@
+#pragma once
+// The cabinet information result window (TForm5). Shown from the chooser
+// (TForm4), it copies the chooser's cabinet name, and a one-shot 1 ms timer
+// armed at each showing runs the lister once the window is on the screen:
+// `ravelin-cab l NAME` (see tools/cabinettool.h) with its output going to
+// cabinf.TXT in the working directory. The file is then read back into the
+// text box; when there is none, "There was an error getting the required
+// information" is shown. The listing file is never deleted, so an older one
+// is shown when a run produced none. "&OK" closes this window and the
+// chooser together.
+//
+// A cabinet name whose command line ("ravelin-cab l NAME > cabinf.TXT")
+// would pass 512 characters is refused with a message and nothing is run.
+//
+// Threads: user-interface thread; the window does not respond while the
+// lister runs.
+#include <QDialog>
+#include <QTimer>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace ravelin::tools {
+
+class TForm4;
+
+inline constexpr const char* kNoListingMessage = "There was an error getting the required information";
+inline constexpr const char* kCommandTooLongMessage =
+    "The cabinet file name is too long. The command to list it may hold at most 512 characters.";
+
+class TForm5 : public QDialog {
+    Q_OBJECT
+public:
+    // `chooser` supplies the cabinet name at each showing (may be null: the
+    // name is then whatever Edit1 holds).
+    explicit TForm5(TForm4* chooser, QWidget* parent = nullptr);
+
+    QLabel* Label1;          // "Cabinet File Information:"
+    QLineEdit* Edit1;        // the cabinet name, disabled
+    QPlainTextEdit* Memo1;   // the listing
+    QPushButton* Button1;    // "&OK"
+    QTimer Timer1;           // one-shot start timer, 1 ms
+
+private slots:
+    void Timer1Timer();
+    void Button1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    TForm4* m_chooser;
+};
+
+}  // namespace ravelin::tools
