@@ -1,0 +1,84 @@
+#pragma once
+// The INF installer that the setup program's "Install" stands for.
+//
+// It runs the [DefaultInstall] section of an INF file: every section named by
+// its CopyFiles entry lists files ("dest[,source]" or "@name" directly in
+// CopyFiles); [DestinationDirs] gives each list's directory as
+// "<dirid>,<subdirectory>" (falling back to DefaultDestDir);
+// [SourceDisksFiles] puts each source file on a disk ("name=<disk>") and
+// [SourceDisksNames] names that disk's cabinet ("<disk>=<description>,<cab>,...").
+// Each file is taken out of its cabinet, which lies in the source directory.
+//
+// Paths are Windows text: "\" and "/" in the subdirectory separate
+// directories. The only directory id is 30, the root of the boot drive, which
+// is "/" prefixed by the DESTDIR of the options. A file name, cabinet name or
+// subdirectory that holds "..", a file or cabinet name with "/" or "\", and an
+// absolute file or cabinet name are refused: nothing is ever written outside
+// the install directory.
+//
+// The whole install is planned and checked first (every name, every file
+// present in its cabinet); only then is anything written, so an INF that
+// fails its checks writes nothing. A failure while writing leaves the files
+// written before it; none is ever left half-written.
+//
+// Synchronous; reentrant (no shared state), any thread.
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace ravelin::installer {
+
+enum class InstallStep {
+    None,             // success
+    ReadInf,          // the INF file could not be read
+    ParseInf,         // the INF text is malformed
+    NoDefaultInstall, // there is no [DefaultInstall] section
+    Destination,      // a list has no usable [DestinationDirs] entry
+    RefusedName,      // a name would lead outside the install directory
+    SourceDisk,       // a file has no disk, or the disk no cabinet
+    OpenCabinet,      // a cabinet is missing or is not a cabinet
+    MissingFile,      // a listed file is not in its cabinet
+    CreateDirectory,  // the install directory could not be created
+    Extract,          // writing a file failed
+};
+
+struct InstallOptions {
+    QString sourceDirectory;  // where the cabinets lie
+    QString destDir;          // prefix of DIRID 30 ("" for the real root)
+};
+
+struct InstallResult {
+    InstallStep failedStep = InstallStep::None;
+    QString reason;            // English, names what failed; empty on success
+    QString installDirectory;  // the directory of the first file list, as
+                               // written to (also set when a later step failed)
+    QStringList written;       // full paths of the files written, in order
+
+    bool ok() const { return failedStep == InstallStep::None; }
+};
+
+// Runs [DefaultInstall] of the INF file at `infPath`.
+InstallResult installInf(const QString& infPath, const InstallOptions& options);
+
+// The same on INF text already in memory.
+InstallResult installInfText(const QByteArray& infText, const InstallOptions& options);
+
+// The options a program uses: cabinets beside the INF, DESTDIR from the
+// environment.
+InstallOptions defaultOptions(const QString& infPath);
+
+// The directory for DIRID 30 and `subdirectory` below `root` (the DESTDIR
+// prefix, "" for none): root + "/" + the subdirectory's components joined by
+// "/". Empty components are dropped; nullopt for a ".." component. Pure.
+std::optional<QString> destinationDirectory(const QString& root, const QString& subdirectory);
+
+// True when `name` may be a file name in the install directory or the name of
+// a cabinet beside the INF: not empty, not "." or "..", no "/" or "\", no NUL.
+bool isSafeFileName(const QString& name);
+
+// The full destination path of file `name` for DIRID 30 + `subdirectory`,
+// or nullopt when either is refused. The result always starts with
+// destinationDirectory(root, subdirectory) + "/". Pure.
+std::optional<QString> destinationFile(const QString& root, const QString& subdirectory, const QString& name);
+
+}  // namespace ravelin::installer

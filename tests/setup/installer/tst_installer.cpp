@@ -1,0 +1,247 @@
+// Proves the INF installer: files arrive byte-identical under DESTDIR, every failure is reported by step,
+// and hostile names or a failed check write nothing at all.
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "setup/installer/installer.h"
+#include "support/testutil.h"
+
+using namespace ravelin::installer;
+using ravelin::test::readFile;
+using ravelin::test::writeFile;
+
+namespace {
+
+// The INF layout the distribution writer produces, for hand-made variants.
+QByteArray infText(const QString& cab, const QString& installDir, const QStringList& files,
+                   const QString& extraDisksFiles = QString())
+{
+    QString t = "; Created with Korvane Ravelin v6.0\r\n \r\n[version]\r\nsignature=\"$CHICAGO$\"\r\n \r\n"
+                "[DefaultInstall]\r\nCopyFiles = copy.files\r\n \r\n[SourceDisksNames]\r\n"
+                "1=\"Run this from a short file name dir\"," + cab + ",0\r\n \r\n[DestinationDirs]\r\n"
+                "copy.files = 30," + installDir + "\r\n \r\n[SourceDisksFiles]\r\n";
+    for (const QString& f : files)
+        t += f + "=1\r\n";
+    t += extraDisksFiles;
+    t += " \r\n[copy.files]\r\n";
+    for (const QString& f : files)
+        t += f + "\r\n";
+    return t.toUtf8() + QByteArray(5, '\0');
+}
+
+// Every file and directory below `root`, relative, sorted.
+QStringList tree(const QString& root)
+{
+    QStringList all;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        all << QDir(root).relativeFilePath(it.next());
+    all.sort();
+    return all;
+}
+
+}  // namespace
+
+class TestInstaller : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void installsFilesByteIdentical();
+    void installsRenamedSingleAndDefaultDir();
+    void emptyListCreatesDirectory();
+    void failuresWriteNothing_data();
+    void failuresWriteNothing();
+    void unwritableDestinationIsReported();
+    void destinationMapping_data();
+    void destinationMapping();
+
+private:
+    // Builds `cab` in the source folder from the given files with gcab (MSZIP).
+    void makeCabinet(const QString& cab, const QMap<QString, QByteArray>& files);
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    QString m_source;
+    QString m_dest;
+    QMap<QString, QByteArray> m_files;
+};
+
+void TestInstaller::initTestCase()
+{
+    if (!ravelin::test::haveProgram("gcab"))
+        QSKIP("gcab is needed to build the test cabinets");
+    m_files = {{"readme.txt", "Read me first.\r\n"},
+               {"tool binary.exe", ravelin::test::randomBytes(150000, 7)},
+               {"empty.dat", QByteArray("")}};
+}
+
+void TestInstaller::init()
+{
+    m_root = std::make_unique<QTemporaryDir>();
+    m_source = m_root->filePath("package");
+    m_dest = m_root->filePath("dest");
+    QVERIFY(QDir().mkpath(m_source) && QDir().mkpath(m_dest));
+}
+
+void TestInstaller::makeCabinet(const QString& cab, const QMap<QString, QByteArray>& files)
+{
+    QTemporaryDir work;
+    QStringList args{"-c", "-z", QDir(m_source).filePath(cab)};
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        QVERIFY(writeFile(work.filePath(it.key()), it.value()));
+        args << it.key();
+    }
+    const auto r = ravelin::test::run("gcab", args, work.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+}
+
+void TestInstaller::installsFilesByteIdentical()
+{
+    makeCabinet("tools.cab", m_files);
+    QVERIFY(writeFile(m_source + "/tools.inf", infText("tools.cab", "myinstall\\directory", m_files.keys())));
+    // An existing file of the same name is replaced.
+    QVERIFY(QDir().mkpath(m_dest + "/myinstall/directory"));
+    QVERIFY(writeFile(m_dest + "/myinstall/directory/readme.txt", QByteArray(9000, 'o')));
+
+    const InstallResult result = installInf(m_source + "/tools.inf", {m_source, m_dest + "/"});
+    QVERIFY2(result.ok(), qPrintable(result.reason));
+    QCOMPARE(result.installDirectory, m_dest + "/myinstall/directory");
+    QCOMPARE(result.written.size(), 3);
+    for (auto it = m_files.begin(); it != m_files.end(); ++it)
+        QCOMPARE(readFile(result.installDirectory + "/" + it.key()), it.value());
+    QCOMPARE(tree(m_dest), (QStringList{"myinstall", "myinstall/directory", "myinstall/directory/empty.dat",
+                                        "myinstall/directory/readme.txt", "myinstall/directory/tool binary.exe"}));
+}
+
+void TestInstaller::installsRenamedSingleAndDefaultDir()
+{
+    makeCabinet("c.cab", m_files);
+    const QByteArray inf = "[DefaultInstall]\nCopyFiles=files,@readme.txt\n"
+                           "[DestinationDirs]\nDefaultDestDir=30,top\nfiles=30,/a\\\\b/./c\\\n"
+                           "[SourceDisksNames]\n7=disk,\"c.cab\"\n"
+                           "[SourceDisksFiles]\nreadme.txt=7\nempty.dat=7\n"
+                           "[files]\ncopy.txt,readme.txt\nEMPTY.DAT,empty.dat,,0\n";
+    const InstallResult result = installInfText(inf, {m_source, m_dest});
+    QVERIFY2(result.ok(), qPrintable(result.reason));
+    QCOMPARE(result.installDirectory, m_dest + "/a/b/c");
+    QCOMPARE(readFile(m_dest + "/a/b/c/copy.txt"), m_files["readme.txt"]);
+    QCOMPARE(readFile(m_dest + "/a/b/c/EMPTY.DAT"), QByteArray(""));
+    QCOMPARE(readFile(m_dest + "/top/readme.txt"), m_files["readme.txt"]);
+}
+
+void TestInstaller::emptyListCreatesDirectory()
+{
+    const InstallResult result = installInfText(infText("none.cab", "x\\y", {}), {m_source, m_dest});
+    QVERIFY2(result.ok(), qPrintable(result.reason));
+    QVERIFY(QFileInfo(m_dest + "/x/y").isDir());
+    QVERIFY(result.written.isEmpty());
+}
+
+void TestInstaller::failuresWriteNothing_data()
+{
+    QTest::addColumn<QByteArray>("inf");
+    QTest::addColumn<int>("step");
+    const QStringList three{"readme.txt", "tool binary.exe", "empty.dat"};
+    QTest::newRow("file missing from cabinet")
+        << infText("tools.cab", "d", three + QStringList{"absent.txt"}) << int(InstallStep::MissingFile);
+    QTest::newRow("../escape") << infText("tools.cab", "d", {"readme.txt", "../escape"}) << int(InstallStep::RefusedName);
+    QTest::newRow("..\\escape") << infText("tools.cab", "d", {"readme.txt", "..\\escape"})
+                                << int(InstallStep::RefusedName);
+    QTest::newRow("dot dot") << infText("tools.cab", "d", {".."}) << int(InstallStep::RefusedName);
+    QTest::newRow("slash in name") << infText("tools.cab", "d", {"sub/readme.txt"}) << int(InstallStep::RefusedName);
+    QTest::newRow("absolute name") << infText("tools.cab", "d", {"/etc/escape"}) << int(InstallStep::RefusedName);
+    QTest::newRow("backslash absolute") << infText("tools.cab", "d", {"\\escape"}) << int(InstallStep::RefusedName);
+    QTest::newRow("install dir climbs") << infText("tools.cab", "a\\..\\..\\out", three) << int(InstallStep::RefusedName);
+    QTest::newRow("cabinet outside") << infText("../tools.cab", "d", three) << int(InstallStep::RefusedName);
+    QTest::newRow("renamed to escape")
+        << QByteArray("[DefaultInstall]\nCopyFiles=f\n[DestinationDirs]\nf=30,d\n[SourceDisksNames]\n1=x,tools.cab\n"
+                      "[SourceDisksFiles]\nreadme.txt=1\n[f]\nreadme.txt\n..\\..\\x,readme.txt\n")
+        << int(InstallStep::RefusedName);
+    QTest::newRow("other directory id")
+        << QByteArray("[DefaultInstall]\nCopyFiles=f\n[DestinationDirs]\nf=11,d\n[f]\nreadme.txt\n")
+        << int(InstallStep::Destination);
+    QTest::newRow("no destination")
+        << QByteArray("[DefaultInstall]\nCopyFiles=f\n[f]\nreadme.txt\n") << int(InstallStep::Destination);
+    QTest::newRow("no DefaultInstall") << QByteArray("[version]\nsignature=x\n") << int(InstallStep::NoDefaultInstall);
+    QTest::newRow("list section missing")
+        << QByteArray("[DefaultInstall]\nCopyFiles=f\n[DestinationDirs]\nf=30,d\n") << int(InstallStep::ParseInf);
+    QTest::newRow("no disk for file")
+        << infText("tools.cab", "d", three).replace("empty.dat=1\r\n", "") << int(InstallStep::SourceDisk);
+    QTest::newRow("cabinet missing") << infText("other.cab", "d", three) << int(InstallStep::OpenCabinet);
+    QTest::newRow("not a cabinet") << infText("garbage.cab", "d", three) << int(InstallStep::OpenCabinet);
+    QTest::newRow("unparsable") << QByteArray("[DefaultInstall]\nCopyFiles=\"f\n") << int(InstallStep::ParseInf);
+}
+
+void TestInstaller::failuresWriteNothing()
+{
+    QFETCH(QByteArray, inf);
+    QFETCH(int, step);
+    makeCabinet("tools.cab", m_files);
+    QVERIFY(writeFile(m_source + "/garbage.cab", ravelin::test::randomBytes(3000, 3)));
+    const QStringList before = tree(m_root->path());
+
+    const InstallResult result = installInfText(inf, {m_source, m_dest});
+    QVERIFY(!result.ok());
+    QCOMPARE(int(result.failedStep), step);
+    QVERIFY(!result.reason.isEmpty());
+    QVERIFY(result.written.isEmpty());
+    QCOMPARE(tree(m_root->path()), before);
+    QVERIFY(!QFileInfo::exists(m_root->filePath("escape")) && !QFileInfo::exists(m_root->filePath("out")));
+}
+
+void TestInstaller::unwritableDestinationIsReported()
+{
+    makeCabinet("tools.cab", m_files);
+    // A file where the install directory should be.
+    QVERIFY(writeFile(m_dest + "/blocked", "x"));
+    InstallResult result = installInfText(infText("tools.cab", "blocked\\dir", {"readme.txt"}), {m_source, m_dest});
+    QCOMPARE(result.failedStep, InstallStep::CreateDirectory);
+    QCOMPARE(result.installDirectory, m_dest + "/blocked/dir");
+
+    // A directory where a file should go.
+    QVERIFY(QDir().mkpath(m_dest + "/d/readme.txt/inner"));
+    result = installInfText(infText("tools.cab", "d", {"empty.dat", "readme.txt"}), {m_source, m_dest});
+    QCOMPARE(result.failedStep, InstallStep::Extract);
+    QCOMPARE(result.written, QStringList{m_dest + "/d/empty.dat"});
+}
+
+void TestInstaller::destinationMapping_data()
+{
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<QString>("subdir");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");  // empty: refused
+    QTest::newRow("plain") << "/d" << "myinstall\\directory" << "a.txt" << "/d/myinstall/directory/a.txt";
+    QTest::newRow("no DESTDIR") << "" << "myinstall\\directory" << "a.txt" << "/myinstall/directory/a.txt";
+    QTest::newRow("trailing slashes") << "/d//" << "x\\" << "a" << "/d/x/a";
+    QTest::newRow("empty subdir") << "/d" << "" << "a" << "/d/a";
+    QTest::newRow("leading backslash") << "/d" << "\\x" << "a" << "/d/x/a";
+    QTest::newRow("dot parts") << "/d" << ".\\x\\." << "a" << "/d/x/a";
+    QTest::newRow("spaces kept") << "/d" << "my dir" << "a b" << "/d/my dir/a b";
+    QTest::newRow("dots in name") << "/d" << "x" << "...a" << "/d/x/...a";
+    QTest::newRow("climbing dir") << "/d" << "x\\..\\.." << "a" << "";
+    QTest::newRow("climbing slash dir") << "/d" << "x/../y" << "a" << "";
+    QTest::newRow("name with slash") << "/d" << "x" << "b/a" << "";
+    QTest::newRow("name with backslash") << "/d" << "x" << "b\\a" << "";
+    QTest::newRow("name dot dot") << "/d" << "x" << ".." << "";
+    QTest::newRow("name dot") << "/d" << "x" << "." << "";
+    QTest::newRow("empty name") << "/d" << "x" << "" << "";
+}
+
+void TestInstaller::destinationMapping()
+{
+    QFETCH(QString, root);
+    QFETCH(QString, subdir);
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+    const std::optional<QString> path = destinationFile(root, subdir, name);
+    QCOMPARE(path.value_or(QString()), expected);
+}
+
+QTEST_GUILESS_MAIN(TestInstaller)
+#include "tst_installer.moc"
