@@ -400,6 +400,8 @@ void TCrypto::fileLoop(bool encrypt)
     struct stat inStat {};
     if (::fstat(in.get(), &inStat) != 0)
         throw EInOutError(errno, InputFilePath, "stat");
+    if (S_ISDIR(inStat.st_mode))
+        throw EInOutError(EISDIR, InputFilePath, "open");
 
     // Opened without O_TRUNC so an output that is the input (the same name,
     // a link, another path) is recognised before a byte of it is lost.
