@@ -13,10 +13,10 @@ inline constexpr const char* kVersionText = "6.0";
 // The maker's web host and pages.
 inline constexpr const char* kWebHost = "www.korvane.example";
 inline constexpr const char* kWebMainPage = "http://www.korvane.example/";
-inline constexpr const char* kWebDownloadsPage = "http://www.korvane.example/downloads/";
-inline constexpr const char* kWebInternetProductsPage = "http://www.korvane.example/internet/";
-inline constexpr const char* kWebDevelopersPage = "http://www.korvane.example/developers/";
-inline constexpr const char* kWebSearchPage = "http://www.korvane.example/search/";
+inline constexpr const char* kWebDownloadsPage = "http://www.korvane.example/products/index.html";
+inline constexpr const char* kWebInternetProductsPage = "http://www.korvane.example/internet/index.html";
+inline constexpr const char* kWebDevelopersPage = "http://www.korvane.example/developers/index.html";
+inline constexpr const char* kWebSearchPage = "http://www.korvane.example/search/index.html";
 
 // The maker's mail addresses.
 inline constexpr const char* kMailSupport = "support@korvane.example";
