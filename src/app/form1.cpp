@@ -24,6 +24,9 @@
 #include "cabinet/filelist.h"
 #include "platform/constants.h"
 #include "platform/paths.h"
+#include "settings/form2.h"
+#include "settings/placement.h"
+#include "tools/form4.h"
 #include "ui/icons.h"
 #include "ui/panelstatusbar.h"
 #include "ui/prompter.h"
@@ -418,9 +421,9 @@ void TForm1::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void TForm1::restorePlacement() {}
+void TForm1::restorePlacement() { settings::restorePlacement(this); }
 
-void TForm1::savePlacement() {}
+void TForm1::savePlacement() { settings::savePlacement(this); }
 
 // --- commands -----------------------------------------------------------------
 
@@ -474,11 +477,11 @@ void TForm1::OrganiseClick() {}
 
 void TForm1::WizardClick() {}
 
-void TForm1::GetInfoClick() {}
+void TForm1::GetInfoClick() { tools::runCabinetInfo(this); }
 
 void TForm1::HelpClick() { ui::prompter().showHelp(0); }
 
-void TForm1::AboutClick() {}
+void TForm1::AboutClick() { settings::runAbout(this); }
 
 void TForm1::ExitClick() { close(); }
 

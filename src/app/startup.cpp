@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "platform/constants.h"
+#include "settings/help.h"
 #include "ui/icons.h"
 
 namespace ravelin::app {
@@ -18,6 +19,7 @@ int runApplication(int argc, char** argv)
     QApplication::setWindowIcon(ui::picture(ui::Picture::Application));
     // The help file the help window reads its topics from.
     app.setProperty("helpFile", QString::fromLatin1(kHelpFileName));
+    settings::installHelp();
 
     TForm1 form(QApplication::arguments().mid(1));
     form.show();
