@@ -3,3 +3,11 @@ ravelin_add_qtest(NAME tst_help
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_help.cpp
   LIBS ravelin_settings ravelin_testsupport
   TIMEOUT 60)
+
+# The main window's Help menu, toolbar, About, Get Info and placement hooks.
+if(TARGET ravelin_mainwindow)
+  ravelin_add_qtest(NAME tst_helpcommands
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_helpcommands.cpp
+    LIBS ravelin_mainwindow ravelin_testsupport
+    TIMEOUT 60)
+endif()
