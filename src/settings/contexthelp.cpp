@@ -74,13 +74,42 @@ void installWhatsThisFilter()
     qApp->installEventFilter(filter);
 }
 
+// Gives context help to windows that show the title-bar help button.
+class HelpButtonWindowWatcher : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            auto* widget = static_cast<QWidget*>(watched);
+            if (widget->isWindow() && (widget->windowFlags() & Qt::WindowContextHelpButtonHint) &&
+                !widget->property(kContextHelpWindowProperty).toBool())
+                enableContextHelp(widget);
+        }
+        return false;
+    }
+};
+
 }  // namespace
+
+void enableContextHelpForHelpButtonWindows()
+{
+    static QPointer<HelpButtonWindowWatcher> watcher;
+    if (watcher || !qApp)
+        return;
+    watcher = new HelpButtonWindowWatcher(qApp);
+    qApp->installEventFilter(watcher);
+}
 
 void enableContextHelp(QWidget* window)
 {
-    if (!window)
+    if (!window || window->property(kContextHelpWindowProperty).toBool())
         return;
-    window->setWindowFlag(Qt::WindowContextHelpButtonHint, true);
+    // Changing the flags of a shown window would hide it.
+    if (!(window->windowFlags() & Qt::WindowContextHelpButtonHint))
+        window->setWindowFlag(Qt::WindowContextHelpButtonHint, true);
     window->setProperty(kContextHelpWindowProperty, true);
     installWhatsThisFilter();
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), window);

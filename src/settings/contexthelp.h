@@ -27,6 +27,11 @@ inline constexpr const char* kHelpContextProperty = "helpContext";
 // widget; it keeps its other window flags.
 void enableContextHelp(QWidget* window);
 
+// From now on, every top-level window that is shown with the title-bar help
+// button (Qt::WindowContextHelpButtonHint) gets context help as if it had
+// called enableContextHelp(). Called once at start-up by installHelp().
+void enableContextHelpForHelpButtonWindows();
+
 // The topic of `control`: its own "helpContext", else that of its nearest
 // enclosing widget up to and including its window; 0 when none has one.
 int helpContextOf(const QWidget* control);

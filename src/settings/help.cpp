@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "platform/constants.h"
+#include "settings/contexthelp.h"
 #include "ui/icons.h"
 #include "ui/prompter.h"
 
@@ -129,6 +130,10 @@ void showHelpTopic(int topic)
 
 THelpWindow* helpWindow() { return g_helpWindow; }
 
-void installHelp() { ui::setHelpHandler(&showHelpTopic); }
+void installHelp()
+{
+    ui::setHelpHandler(&showHelpTopic);
+    enableContextHelpForHelpButtonWindows();
+}
 
 }  // namespace ravelin::settings

@@ -61,7 +61,8 @@ void showHelpTopic(int topic);
 THelpWindow* helpWindow();
 
 // Makes the prompter's showHelp() (Help buttons, F1, the Help menu) open the
-// help window. Called once at start-up.
+// help window, and gives context help (settings/contexthelp.h) to every
+// window shown with the title-bar help button. Called once at start-up.
 void installHelp();
 
 }  // namespace ravelin::settings

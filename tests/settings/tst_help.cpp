@@ -240,6 +240,35 @@ private slots:
         QVERIFY(!QWhatsThis::inWhatsThisMode());
     }
 
+    void helpButtonWindowsGetContextHelp()
+    {
+        // Windows written elsewhere only set the help button and the topics.
+        settings::installHelp();
+        QDialog window(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowContextHelpButtonHint);
+        auto* box = new QLineEdit(&window);
+        box->setProperty("helpContext", 7);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        box->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), box);
+        QTest::keyClick(box, Qt::Key_F1);
+        QTRY_VERIFY(popup() && popup()->isVisible());
+        QCOMPARE(popup()->topic(), 7);
+        QVERIFY(window.isVisible());
+        closePopup();
+
+        // A window without the button is left alone.
+        QDialog other;
+        auto* plainBox = new QLineEdit(&other);
+        plainBox->setProperty("helpContext", 7);
+        other.show();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        plainBox->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), plainBox);
+        QTest::keyClick(plainBox, Qt::Key_F1);
+        QVERIFY(!popup());
+    }
+
     void popupStaysOnScreen()
     {
         HelpedWindow w;

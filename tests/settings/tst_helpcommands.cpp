@@ -2,10 +2,15 @@
 // the help window, the About box and the cabinet viewer, and that the main
 // window restores its stored placement when first shown and saves it on close.
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 
 #include "app/form1.h"
+#include "crypto/window/form9.h"
+#include "settings/contexthelp.h"
+#include "settings/help.h"
 #include "settings/placement.h"
 #include "settings/preferences.h"
 #include "support/fakeprompter.h"
@@ -75,6 +80,36 @@ private slots:
         QCOMPARE(fake.dialogs[0].className, QStringLiteral("ravelin::settings::TForm2"));
         QCOMPARE(fake.dialogs[1].className, QStringLiteral("ravelin::tools::TForm4"));
         QVERIFY(form.action(QStringLiteral("GetInfo1"))->isVisible());
+    }
+
+    void encryptionWindowContextHelp()
+    {
+        settings::installHelp();
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        app::TForm1 form({QStringLiteral("/noquery")});
+        int topic = -1;
+        QPoint at, corner;
+        fake.dialogHandlers.push_back([&](QDialog* d) {
+            auto* window = qobject_cast<crypto::TForm9*>(d);
+            if (!window)
+                return int(QDialog::Rejected);
+            window->show();
+            if (!QTest::qWaitForWindowActive(window))
+                return int(QDialog::Rejected);
+            window->Edit1->setFocus();
+            QTest::keyClick(window->Edit1, Qt::Key_F1);
+            if (QTest::qWaitFor([] { return settings::ContextHelpPopup::current() != nullptr; })) {
+                topic = settings::ContextHelpPopup::current()->topic();
+                at = settings::ContextHelpPopup::current()->pos();
+                corner = window->Edit1->mapToGlobal(QPoint(0, 0));
+                settings::ContextHelpPopup::current()->close();
+            }
+            return int(QDialog::Rejected);
+        });
+        form.action(QStringLiteral("EncryptDecrypt1"))->trigger();
+        QCOMPARE(topic, 1);
+        QCOMPARE(at, corner);
     }
 
     void placementOfMainWindow()
