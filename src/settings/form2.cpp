@@ -34,7 +34,9 @@ TForm2::TForm2(QWidget* parent)
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(1, 1, 81, 60);
     Image1->setAlignment(Qt::AlignCenter);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/about/about.png")));
+    // The picture is fitted into the 81 x 60 area without cutting it.
+    Image1->setPixmap(QPixmap(QStringLiteral(":/about/about.png"))
+                          .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     Label1 = new QLabel(QStringLiteral("Ravelin Professional (6.2)"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
