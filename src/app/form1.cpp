@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "cabinet/filelist.h"
+#include "crypto/window/form9.h"
 #include "platform/constants.h"
 #include "platform/paths.h"
 #include "settings/form2.h"
@@ -471,7 +472,7 @@ void TForm1::AIPerform() {}
 
 void TForm1::AINextStep(bool) {}
 
-void TForm1::EncryptClick() {}
+void TForm1::EncryptClick() { crypto::runEncryptWindow(this); }
 
 void TForm1::OrganiseClick() {}
 
