@@ -92,7 +92,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 void enableContextHelpForHelpButtonWindows()
 {
@@ -181,7 +181,10 @@ ContextHelpPopup::ContextHelpPopup(int topic, const QString& html, QWidget* pare
     layout->addWidget(m_text);
 }
 
-ContextHelpPopup* ContextHelpPopup::current() { return g_popup; }
+ContextHelpPopup* ContextHelpPopup::current()
+{
+    return g_popup;
+}
 
 void ContextHelpPopup::mousePressEvent(QMouseEvent* event)
 {
@@ -195,4 +198,4 @@ void ContextHelpPopup::keyPressEvent(QKeyEvent* event)
     close();
 }
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

@@ -62,4 +62,4 @@ private:
     QLabel* m_text;
 };
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

@@ -13,8 +13,8 @@
 namespace ravelin::settings {
 
 TForm2::TForm2(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("About Ravelin Pro"));
@@ -71,4 +71,4 @@ void runAbout(QWidget* owner)
     ui::prompter().execDialog(&about);
 }
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

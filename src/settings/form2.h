@@ -17,10 +17,10 @@ class TForm2 : public QDialog {
 public:
     explicit TForm2(QWidget* parent = nullptr);
 
-    QFrame* Panel1;        // lowered frame, 83 x 253, RGB (128, 64, 0)
-    QLabel* Image1;        // the product picture, 81 x 60, at the panel's top
-    QLabel* Label1;        // "Ravelin Professional (6.2)"
-    QPushButton* Button1;  // "&OK", the default button
+    QFrame* Panel1;       // lowered frame, 83 x 253, RGB (128, 64, 0)
+    QLabel* Image1;       // the product picture, 81 x 60, at the panel's top
+    QLabel* Label1;       // "Ravelin Professional (6.2)"
+    QPushButton* Button1; // "&OK", the default button
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -30,4 +30,4 @@ protected:
 // and destroys it when it closes.
 void runAbout(QWidget* owner);
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

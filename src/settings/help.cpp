@@ -18,9 +18,12 @@ namespace ravelin::settings {
 namespace {
 QPointer<THelpWindow> g_helpWindow;
 
-QString topicStart(int topic) { return QStringLiteral("<!--topic:%1-->").arg(topic); }
+QString topicStart(int topic)
+{
+    return QStringLiteral("<!--topic:%1-->").arg(topic);
+}
 const QString kTopicEnd = QStringLiteral("<!--/topic-->");
-}  // namespace
+} // namespace
 
 const QList<int>& helpTopicNumbers()
 {
@@ -104,7 +107,10 @@ THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(TextBrowser1, &QTextBrowser::forwardAvailable, ForwardButton, &QToolButton::setEnabled);
 }
 
-void THelpWindow::showTopic(int topic) { TextBrowser1->setSource(helpTopicUrl(topic)); }
+void THelpWindow::showTopic(int topic)
+{
+    TextBrowser1->setSource(helpTopicUrl(topic));
+}
 
 void showHelpTopic(int topic)
 {
@@ -128,7 +134,10 @@ void showHelpTopic(int topic)
     window->activateWindow();
 }
 
-THelpWindow* helpWindow() { return g_helpWindow; }
+THelpWindow* helpWindow()
+{
+    return g_helpWindow;
+}
 
 void installHelp()
 {
@@ -136,4 +145,4 @@ void installHelp()
     enableContextHelpForHelpButtonWindows();
 }
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

@@ -42,9 +42,9 @@ public:
     explicit THelpWindow(QWidget* parent = nullptr);
 
     QTextBrowser* TextBrowser1;
-    QToolButton* ContentsButton;  // "&Contents"
-    QToolButton* BackButton;      // "&Back"
-    QToolButton* ForwardButton;   // "&Forward"
+    QToolButton* ContentsButton; // "&Contents"
+    QToolButton* BackButton;     // "&Back"
+    QToolButton* ForwardButton;  // "&Forward"
 
     // Shows `topic` (0: the contents).
     void showTopic(int topic);
@@ -65,4 +65,4 @@ THelpWindow* helpWindow();
 // window shown with the title-bar help button. Called once at start-up.
 void installHelp();
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

@@ -16,7 +16,10 @@ namespace ravelin::settings {
 
 namespace {
 
-QString name(const char* n) { return QString::fromLatin1(n); }
+QString name(const char* n)
+{
+    return QString::fromLatin1(n);
+}
 
 // The four numbers of "%d,%d,%d,%d" text; an item that is missing or not a
 // number stays empty.
@@ -51,7 +54,7 @@ QRect ontoAScreen(QRect rect)
     return rect;
 }
 
-}  // namespace
+} // namespace
 
 QRect normalRectFromText(const QString& normPos, const QRect& current, bool fixedSize)
 {
@@ -75,13 +78,13 @@ void restorePlacement(QWidget* window, const Preferences& prefs)
         return;
     const int flags = prefs.readInteger(name(kPlacementFlags), 0);
     if (prefs.contains(name(kPlacementMinMaxPos)) || prefs.contains(name(kPlacementNormPos))) {
-        const QRect rect = normalRectFromText(prefs.readString(name(kPlacementNormPos)),
-                                              window->geometry(), isFixedSize(window));
+        const QRect rect = normalRectFromText(prefs.readString(name(kPlacementNormPos)), window->geometry(),
+                                              isFixedSize(window));
         if (rect.width() > 0 && rect.height() > 0)
             window->setGeometry(ontoAScreen(rect));
     }
-    Qt::WindowStates state = window->windowState() &
-                             ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
+    Qt::WindowStates state =
+        window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
     switch (prefs.readInteger(name(kPlacementShowCmd), kShowNormal)) {
     case 2:
     case 6:
@@ -147,4 +150,4 @@ bool savePlacement(QWidget* window)
     return savePlacement(window, prefs, preferencesFilePath());
 }
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

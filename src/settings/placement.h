@@ -72,4 +72,4 @@ bool savePlacement(QWidget* window);
 // The file the user's preferences store lives in.
 QString preferencesFilePath();
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

@@ -18,7 +18,7 @@ bool isExecutableFile(const QString& path)
     const QFileInfo info(path);
     return info.isFile() && info.isExecutable();
 }
-}  // namespace
+} // namespace
 
 QString cabinetToolPath()
 {
@@ -73,4 +73,4 @@ int runAndWait(const QString& program, const QStringList& arguments, const QStri
     return process.exitCode();
 }
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

@@ -48,4 +48,4 @@ QStringList cabinetListArguments(const QString& cabinetName);
 // `outputFile` is not touched), cannot be started, or did not exit normally.
 int runAndWait(const QString& program, const QStringList& arguments, const QString& outputFile);
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

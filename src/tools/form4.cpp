@@ -26,8 +26,7 @@ void centreOnScreen(QWidget* window)
     window->move(frame.topLeft());
 }
 
-TForm4::TForm4(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+TForm4::TForm4(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("Cabinet Information"));
@@ -105,7 +104,10 @@ void TForm4::Button1Click()
     done(QDialog::Accepted);
 }
 
-void TForm4::Button2Click() { reject(); }
+void TForm4::Button2Click()
+{
+    reject();
+}
 
 int runCabinetInfo(QWidget* owner)
 {
@@ -113,4 +115,4 @@ int runCabinetInfo(QWidget* owner)
     return ui::prompter().execDialog(&chooser);
 }
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

@@ -18,11 +18,11 @@ class TForm4 : public QDialog {
 public:
     explicit TForm4(QWidget* parent = nullptr);
 
-    QLabel* Label1;          // "Cab File Name:"
-    QLineEdit* Edit1;        // the cabinet name, exactly as typed or chosen
-    QToolButton* SpeedButton1;  // folder picture: the open dialog
-    QPushButton* Button1;    // "&View": disabled until Edit1 first changes
-    QPushButton* Button2;    // "&Cancel"
+    QLabel* Label1;            // "Cab File Name:"
+    QLineEdit* Edit1;          // the cabinet name, exactly as typed or chosen
+    QToolButton* SpeedButton1; // folder picture: the open dialog
+    QPushButton* Button1;      // "&View": disabled until Edit1 first changes
+    QPushButton* Button2;      // "&Cancel"
 
 private slots:
     void Edit1Change();
@@ -42,4 +42,4 @@ int runCabinetInfo(QWidget* owner);
 // before it has one).
 void centreOnScreen(QWidget* window);
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

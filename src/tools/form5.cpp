@@ -84,7 +84,7 @@ void TForm5::Timer1Timer()
     }
     const QString listingPath = QDir::current().absoluteFilePath(QString::fromLatin1(kListingFileName));
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    runAndWait(cabinetToolPath(), cabinetListArguments(name), listingPath);  // exit code not used
+    runAndWait(cabinetToolPath(), cabinetListArguments(name), listingPath); // exit code not used
     QApplication::restoreOverrideCursor();
 
     QFile listing(listingPath);
@@ -104,6 +104,9 @@ void TForm5::Timer1Timer()
     Memo1->setPlainText(text);
 }
 
-void TForm5::Button1Click() { accept(); }
+void TForm5::Button1Click()
+{
+    accept();
+}
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

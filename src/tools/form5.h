@@ -37,11 +37,11 @@ public:
     // name is then whatever Edit1 holds).
     explicit TForm5(TForm4* chooser, QWidget* parent = nullptr);
 
-    QLabel* Label1;          // "Cabinet File Information:"
-    QLineEdit* Edit1;        // the cabinet name, disabled
-    QPlainTextEdit* Memo1;   // the listing
-    QPushButton* Button1;    // "&OK"
-    QTimer Timer1;           // one-shot start timer, 1 ms
+    QLabel* Label1;        // "Cabinet File Information:"
+    QLineEdit* Edit1;      // the cabinet name, disabled
+    QPlainTextEdit* Memo1; // the listing
+    QPushButton* Button1;  // "&OK"
+    QTimer Timer1;         // one-shot start timer, 1 ms
 
 private slots:
     void Timer1Timer();
@@ -54,4 +54,4 @@ private:
     TForm4* m_chooser;
 };
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

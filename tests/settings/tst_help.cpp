@@ -11,8 +11,8 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBrowser>
-#include <QToolButton>
 #include <QTextDocument>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
@@ -59,7 +59,10 @@ struct HelpedWindow {
     }
 };
 
-settings::ContextHelpPopup* popup() { return settings::ContextHelpPopup::current(); }
+settings::ContextHelpPopup* popup()
+{
+    return settings::ContextHelpPopup::current();
+}
 
 void closePopup()
 {
@@ -67,7 +70,7 @@ void closePopup()
         popup()->close();
     QTRY_VERIFY(!popup());
 }
-}  // namespace
+} // namespace
 
 class TestHelp : public QObject {
     Q_OBJECT
@@ -119,11 +122,16 @@ private slots:
         QTest::addColumn<int>("topic");
         QTest::addColumn<QString>("fragment");
         QTest::addColumn<QString>("text");
-        QTest::newRow("contents") << 0 << "contents" << "Ravelin Pro Help";
-        QTest::newRow("pass phrase") << 1 << "topic1" << "Pass Phrase";
-        QTest::newRow("drive") << 10 << "topic10" << "Drive to search";
-        QTest::newRow("compress guard") << 1001 << "topic1001" << "Name the cabinet before compressing";
-        QTest::newRow("no such topic") << 9 << "contents" << "Ravelin Pro Help";
+        QTest::newRow("contents") << 0 << "contents"
+                                  << "Ravelin Pro Help";
+        QTest::newRow("pass phrase") << 1 << "topic1"
+                                     << "Pass Phrase";
+        QTest::newRow("drive") << 10 << "topic10"
+                               << "Drive to search";
+        QTest::newRow("compress guard") << 1001 << "topic1001"
+                                        << "Name the cabinet before compressing";
+        QTest::newRow("no such topic") << 9 << "contents"
+                                       << "Ravelin Pro Help";
     }
     void helpWindowShowsTopic()
     {

@@ -25,16 +25,24 @@ private slots:
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("url");
-        QTest::newRow("Main Page") << "MainPage1" << "http://www.korvane.example/";
-        QTest::newRow("Free Downloads") << "FreeDownloads1" << "http://www.korvane.example/products/index.html";
-        QTest::newRow("Internet Products")
-            << "InternetProducts1" << "http://www.korvane.example/internet/index.html";
-        QTest::newRow("Developers") << "Developers1" << "http://www.korvane.example/developers/index.html";
-        QTest::newRow("Search") << "Search1" << "http://www.korvane.example/search/index.html";
-        QTest::newRow("Support") << "Support1" << "mailto:support@korvane.example";
-        QTest::newRow("Make A Suggestion") << "MakeASuggestion1" << "mailto:suggestions@korvane.example";
-        QTest::newRow("Request A Feature") << "RequestAFeature1" << "mailto:features@korvane.example";
-        QTest::newRow("Report A Bug") << "ReportABug1" << "mailto:bugs@korvane.example";
+        QTest::newRow("Main Page") << "MainPage1"
+                                   << "http://www.korvane.example/";
+        QTest::newRow("Free Downloads") << "FreeDownloads1"
+                                        << "http://www.korvane.example/products/index.html";
+        QTest::newRow("Internet Products") << "InternetProducts1"
+                                           << "http://www.korvane.example/internet/index.html";
+        QTest::newRow("Developers") << "Developers1"
+                                    << "http://www.korvane.example/developers/index.html";
+        QTest::newRow("Search") << "Search1"
+                                << "http://www.korvane.example/search/index.html";
+        QTest::newRow("Support") << "Support1"
+                                 << "mailto:support@korvane.example";
+        QTest::newRow("Make A Suggestion") << "MakeASuggestion1"
+                                           << "mailto:suggestions@korvane.example";
+        QTest::newRow("Request A Feature") << "RequestAFeature1"
+                                           << "mailto:features@korvane.example";
+        QTest::newRow("Report A Bug") << "ReportABug1"
+                                      << "mailto:bugs@korvane.example";
     }
     void links()
     {
@@ -144,12 +152,11 @@ private slots:
         settings::Preferences prefs;
         QCOMPARE(prefs.readString(QStringLiteral("ShowCmd")), QStringLiteral("3"));
         const QRect normal = form.normalGeometry();
-        QCOMPARE(prefs.readString(QStringLiteral("NormPos")),
-                 QStringLiteral("%1,%2,%3,%4")
-                     .arg(normal.left())
-                     .arg(normal.top())
-                     .arg(normal.left() + normal.width())
-                     .arg(normal.top() + normal.height()));
+        QCOMPARE(prefs.readString(QStringLiteral("NormPos")), QStringLiteral("%1,%2,%3,%4")
+                                                                  .arg(normal.left())
+                                                                  .arg(normal.top())
+                                                                  .arg(normal.left() + normal.width())
+                                                                  .arg(normal.top() + normal.height()));
 
         // The next start shows it maximised, the normal rectangle kept.
         app::TForm1 again({QStringLiteral("/noquery")});

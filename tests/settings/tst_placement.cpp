@@ -28,7 +28,7 @@ std::unique_ptr<QMainWindow> designWindow()
     w->setGeometry(kDesign);
     return w;
 }
-}  // namespace
+} // namespace
 
 class TestPlacement : public QObject {
     Q_OBJECT
@@ -130,8 +130,8 @@ private slots:
 
     void storedValues_data()
     {
-        QTest::addColumn<QString>("normPos");    // null: not stored
-        QTest::addColumn<QString>("minMaxPos");  // null: not stored
+        QTest::addColumn<QString>("normPos");   // null: not stored
+        QTest::addColumn<QString>("minMaxPos"); // null: not stored
         QTest::addColumn<QRect>("expected");
         QTest::newRow("four numbers") << "10,20,310,220" << QString() << QRect(10, 20, 300, 200);
         QTest::newRow("two numbers") << "10,20" << QString() << QRect(QPoint(10, 20), QPoint(665, 491));
@@ -190,22 +190,34 @@ private slots:
 
     void showCmd_data()
     {
-        QTest::addColumn<QString>("showCmd");  // null: not stored
+        QTest::addColumn<QString>("showCmd"); // null: not stored
         QTest::addColumn<QString>("flags");
         QTest::addColumn<int>("state");
         const int normal = 0, minimised = Qt::WindowMinimized, maximised = Qt::WindowMaximized;
-        QTest::newRow("1") << "1" << "0" << normal;
-        QTest::newRow("5") << "5" << "0" << normal;
-        QTest::newRow("9") << "9" << "0" << normal;
-        QTest::newRow("2") << "2" << "0" << minimised;
-        QTest::newRow("6") << "6" << "0" << minimised;
-        QTest::newRow("2 restoring maximised") << "2" << "2" << (minimised | maximised);
-        QTest::newRow("3") << "3" << "0" << maximised;
-        QTest::newRow("0x3") << "0x3" << "0" << maximised;
-        QTest::newRow("0") << "0" << "0" << normal;
-        QTest::newRow("4") << "4" << "0" << normal;
-        QTest::newRow("7") << "7" << "0" << normal;
-        QTest::newRow("garbage") << "max" << "junk" << normal;
+        QTest::newRow("1") << "1"
+                           << "0" << normal;
+        QTest::newRow("5") << "5"
+                           << "0" << normal;
+        QTest::newRow("9") << "9"
+                           << "0" << normal;
+        QTest::newRow("2") << "2"
+                           << "0" << minimised;
+        QTest::newRow("6") << "6"
+                           << "0" << minimised;
+        QTest::newRow("2 restoring maximised") << "2"
+                                               << "2" << (minimised | maximised);
+        QTest::newRow("3") << "3"
+                           << "0" << maximised;
+        QTest::newRow("0x3") << "0x3"
+                             << "0" << maximised;
+        QTest::newRow("0") << "0"
+                           << "0" << normal;
+        QTest::newRow("4") << "4"
+                           << "0" << normal;
+        QTest::newRow("7") << "7"
+                           << "0" << normal;
+        QTest::newRow("garbage") << "max"
+                                 << "junk" << normal;
         QTest::newRow("missing") << QString() << "0" << normal;
     }
     void showCmd()
@@ -254,8 +266,8 @@ private slots:
         test::FakePrompter fake;
         test::FakePrompter::Scope scope(fake);
         QVERIFY(!settings::savePlacement(w.get(), prefs, blocker + QStringLiteral("/Ravelin.conf")));
-        QCOMPARE(fake.messageTexts(),
-                 QStringList{QStringLiteral("Cannot create file ") + blocker + QStringLiteral("/Ravelin.conf")});
+        QCOMPARE(fake.messageTexts(), QStringList{QStringLiteral("Cannot create file ") + blocker +
+                                                  QStringLiteral("/Ravelin.conf")});
         QCOMPARE(fake.messages[0].message.icon, ui::Icon::Error);
     }
 };

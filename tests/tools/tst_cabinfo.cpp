@@ -25,9 +25,9 @@ namespace {
 // What one run of the viewer left behind.
 struct ViewRun {
     bool resultShown = false;
-    QString resultName;   // TForm5's Edit1
-    QString listing;      // TForm5's Memo1
-    int result = -1;      // runCabinetInfo's result
+    QString resultName; // TForm5's Edit1
+    QString listing;    // TForm5's Memo1
+    int result = -1;    // runCabinetInfo's result
 };
 
 // Drives chooser and result window through the prompter: types `name`
@@ -47,8 +47,7 @@ ViewRun view(FakePrompter& fake, const QString& name, const QString& chosenPath 
             // Typed and, for an empty name, erased again: "&View" stays enabled.
             chooser->Edit1->setText(name.isEmpty() ? QStringLiteral("x") : name);
             chooser->Edit1->setText(name);
-        }
-        else
+        } else
             QTest::mouseClick(chooser->SpeedButton1, Qt::LeftButton);
         QTest::mouseClick(chooser->Button1, Qt::LeftButton);
         return chooser->result();
@@ -92,13 +91,13 @@ QStringList argsOf(const QString& listing)
     return args;
 }
 
-}  // namespace
+} // namespace
 
 class TestCabinetInfo : public QObject {
     Q_OBJECT
 private:
-    QTemporaryDir* m_work = nullptr;   // current directory of each test
-    QTemporaryDir* m_tools = nullptr;  // the stand-in lister
+    QTemporaryDir* m_work = nullptr;  // current directory of each test
+    QTemporaryDir* m_tools = nullptr; // the stand-in lister
     QString m_echo;
     QString m_oldCwd;
 
@@ -195,13 +194,12 @@ private slots:
             << QStringList{};
         QTest::newRow("command substitution")
             << "$(touch x).cab" << QStringList{"l", "$(touch", "x).cab"} << QStringList{"x"};
-        QTest::newRow("backquotes")
-            << "`touch y`.cab" << QStringList{"l", "`touch", "y`.cab"} << QStringList{"y"};
-        QTest::newRow("semicolon")
-            << "a.cab; touch z" << QStringList{"l", "a.cab;", "touch", "z"} << QStringList{"z"};
-        QTest::newRow("redirection")
-            << "a.cab > out 2>err" << QStringList{"l", "a.cab", ">", "out", "2>err"}
-            << QStringList{"out", "err"};
+        QTest::newRow("backquotes") << "`touch y`.cab" << QStringList{"l", "`touch", "y`.cab"}
+                                    << QStringList{"y"};
+        QTest::newRow("semicolon") << "a.cab; touch z" << QStringList{"l", "a.cab;", "touch", "z"}
+                                   << QStringList{"z"};
+        QTest::newRow("redirection") << "a.cab > out 2>err" << QStringList{"l", "a.cab", ">", "out", "2>err"}
+                                     << QStringList{"out", "err"};
         QTest::newRow("variable") << "$HOME/a.cab" << QStringList{"l", "$HOME/a.cab"} << QStringList{};
         QTest::newRow("empty") << "" << QStringList{"l"} << QStringList{};
     }
@@ -260,7 +258,8 @@ private slots:
         FakePrompter::Scope scope(fake);
         tools::setCabinetToolOverride(m_tools->filePath(QStringLiteral("missing/ravelin-cab")));
         const ViewRun run = view(fake, QStringLiteral("a.cab"));
-        QCOMPARE(fake.messageTexts(), QStringList{QStringLiteral("There was an error getting the required information")});
+        QCOMPARE(fake.messageTexts(),
+                 QStringList{QStringLiteral("There was an error getting the required information")});
         QCOMPARE(fake.messages[0].message.icon, ui::Icon::None);
         QVERIFY(run.listing.isEmpty());
         QCOMPARE(run.result, int(QDialog::Accepted));
@@ -274,7 +273,8 @@ private slots:
         FakePrompter::Scope scope(fake);
         QVERIFY(QDir(m_work->path()).mkdir(QStringLiteral("cabinf.TXT")));
         const ViewRun run = view(fake, QStringLiteral("a.cab"));
-        QCOMPARE(fake.messageTexts(), QStringList{QStringLiteral("There was an error getting the required information")});
+        QCOMPARE(fake.messageTexts(),
+                 QStringList{QStringLiteral("There was an error getting the required information")});
         QVERIFY(run.listing.isEmpty());
     }
 
