@@ -163,6 +163,21 @@ QString decodeName(const mscabd_file* f)
     return QString::fromLatin1(raw);
 }
 
+// libmspack refuses a cabinet without files, which is still a well-formed
+// cabinet: a bare 36-byte header with no folders and no files.
+bool isEmptyCabinet(const QByteArray& path)
+{
+    QFile f(QFile::decodeName(path));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray h = f.read(37);
+    if (h.size() != 36 || !h.startsWith("MSCF"))
+        return false;
+    const auto u16 = [&h](int at) { return uint8_t(h[at]) | (uint8_t(h[at + 1]) << 8); };
+    const auto u32 = [&](int at) { return uint32_t(u16(at)) | (uint32_t(u16(at + 2)) << 16); };
+    return u32(8) == 36 && u16(24) == 0x0103 && u16(26) == 0 && u16(28) == 0 && u16(30) == 0;
+}
+
 // One opened cabinet with its decompressor; closes both when it goes away.
 class OpenCabinet {
 public:
@@ -194,6 +209,8 @@ public:
         // libmspack keeps this pointer and reopens the cabinet by it.
         m_encodedPath = QFile::encodeName(path);
         m_cab = m_cabd->open(m_cabd, m_encodedPath.constData());
+        if (!m_cab && isEmptyCabinet(m_encodedPath))
+            return true;
         if (!m_cab) {
             setError(error, QStringLiteral("cannot open cabinet %1: %2")
                                 .arg(path, QLatin1String(mspackText(m_cabd->last_error(m_cabd)))));
@@ -202,7 +219,7 @@ public:
         return true;
     }
 
-    mscabd_file* files() const { return m_cab->files; }
+    mscabd_file* files() const { return m_cab ? m_cab->files : nullptr; }
 
     bool extract(mscabd_file* f, const QByteArray& to, QString* error)
     {

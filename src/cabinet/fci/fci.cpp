@@ -1,0 +1,629 @@
+// The compression context: collects folders and files of one cabinet,
+// keeps the compressed CFDATA records in a temporary file, and writes the
+// cabinet (header, folders, files, then the data copied from the temporary
+// file) at the flush.
+#include "cabinet/fci/fci.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "cabinet/fci/blockpipeline.h"
+#include "cabinet/fci/cabformat.h"
+
+namespace ravelin::fci {
+
+using namespace format;
+
+namespace {
+
+// Containers whose memory comes from the client's allocate callback.
+template <typename T>
+struct CallbackAllocator {
+    using value_type = T;
+    PFNFCIALLOC alloc = nullptr;
+    PFNFCIFREE release = nullptr;
+    CallbackAllocator(PFNFCIALLOC a, PFNFCIFREE r) : alloc(a), release(r) {}
+    template <typename U>
+    CallbackAllocator(const CallbackAllocator<U>& o) : alloc(o.alloc), release(o.release) {}
+    T* allocate(size_t n)
+    {
+        if (n * sizeof(T) > 0xFFFFFFFFu)
+            throw std::bad_alloc();
+        void* p = alloc(uint32_t(n * sizeof(T)));
+        if (!p)
+            throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, size_t) { release(p); }
+    template <typename U>
+    bool operator==(const CallbackAllocator<U>& o) const { return alloc == o.alloc && release == o.release; }
+};
+
+template <typename T>
+using Vec = std::vector<T, CallbackAllocator<T>>;
+
+struct FolderRecord {
+    uint64_t dataOffset = 0;  // of its first CFDATA in the temporary file
+    uint32_t blocks = 0;
+    uint16_t type = kTypeMszip;
+};
+
+struct FileRecord {
+    uint32_t size = 0;
+    uint32_t offset = 0;
+    uint16_t folder = 0;
+    uint16_t date = 0;
+    uint16_t time = 0;
+    uint16_t attribs = 0;
+    uint32_t nameOffset = 0;  // in the names arena
+    uint16_t nameLength = 0;
+};
+
+constexpr uint32_t kCopyBufferSize = 65536;
+constexpr uint64_t kWorstBlock = kDataHeaderSize + kMaxBlockData;
+
+unsigned defaultThreads()
+{
+    const unsigned n = std::thread::hardware_concurrency();
+    return std::clamp(n, 1u, 8u);
+}
+
+// Thrown inside the library to end an API call; never leaves it.
+struct Failure {
+    int32_t code;
+    int32_t errnum;
+    bool fatal;
+};
+
+}  // namespace
+
+struct FciContext {
+    FciContext(ERF* e, PFNFCIALLOC a, PFNFCIFREE f)
+        : erf(e), alloc(a), release(f), folders({a, f}), files({a, f}), names({a, f})
+    {
+    }
+
+    ERF* erf;
+    PFNFCIFILEPLACED filePlaced = nullptr;
+    PFNFCIALLOC alloc;
+    PFNFCIFREE release;
+    PFNFCIOPEN open = nullptr;
+    PFNFCIREAD read = nullptr;
+    PFNFCIWRITE write = nullptr;
+    PFNFCICLOSE close = nullptr;
+    PFNFCISEEK seek = nullptr;
+    PFNFCIDELETE remove = nullptr;
+    PFNFCIGETTEMPFILE tempName = nullptr;
+    CCAB ccab{};
+    void* pv = nullptr;
+
+    bool fatal = false;
+    int32_t fatalCode = kErrNone;
+    unsigned threads = 0;
+    BlockPipeline* pipeline = nullptr;
+    uint8_t* lastPlain = nullptr;  // the previous block's plaintext: next block's dictionary
+    uint32_t lastPlainLength = 0;
+
+    char tempPath[kCabTextSize] = {};
+    intptr_t temp = -1;
+    uint64_t dataLength = 0;  // bytes of CFDATA records in the temporary file
+
+    Vec<FolderRecord> folders;
+    Vec<FileRecord> files;
+    Vec<char> names;
+    uint64_t fileEntryBytes = 0;
+
+    // The folder being filled.
+    bool folderOpen = false;
+    uint16_t folderType = kTypeMszip;
+    uint64_t folderStart = 0;        // its first CFDATA's offset in the temporary file
+    uint32_t folderBytes = 0;        // uncompressed bytes so far
+    uint32_t folderBlocks = 0;       // blocks submitted
+    uint64_t folderWritten = 0;      // compressed bytes (CFDATA records) written
+    uint32_t fill = 0;               // bytes in the filling slot
+    uint32_t folderFiles = 0;        // file entries in it
+
+    PFNFCISTATUS status = nullptr;   // of the running call
+
+    void fail(int32_t code, int32_t errnum, bool isFatal) { throw Failure{code, errnum, isFatal}; }
+
+    void notifyStatus(uint32_t kind, uint32_t cb1, uint32_t cb2)
+    {
+        if (status && status(kind, cb1, cb2, pv) == -1)
+            fail(kErrUserAbort, 0, true);
+    }
+
+    void writeTemp(const void* data, uint32_t size)
+    {
+        int err = 0;
+        if (write(temp, const_cast<void*>(data), size, &err, pv) != size)
+            fail(kErrTempFile, err, true);
+        dataLength += size;
+    }
+
+    // Writes finished blocks in order; with `all`, waits for every one.
+    void drain(bool all)
+    {
+        while (!pipeline->empty()) {
+            Block* b = pipeline->oldest(all);
+            if (!b)
+                return;
+            if (b->error != kErrNone)
+                fail(b->error, 0, true);
+            writeTemp(b->out, b->outLen);
+            folderWritten += b->outLen;
+            const uint32_t cbData = b->cbData, cbUncomp = b->inLen;
+            pipeline->releaseOldest();
+            notifyStatus(kStatusFile, cbData, cbUncomp);
+        }
+    }
+
+    void submitBlock()
+    {
+        Block& b = pipeline->filling();
+        b.inLen = fill;
+        b.type = folderType;
+        b.failIncompressible = ccab.fFailOnIncompressible != 0;
+        b.dictLen = lastPlainLength;
+        if (lastPlainLength)
+            std::memcpy(b.dict, lastPlain, lastPlainLength);
+        std::memcpy(lastPlain, b.in, fill);
+        lastPlainLength = fill;
+        pipeline->submit();
+        ++folderBlocks;
+        fill = 0;
+    }
+
+    Block& slotToFill()
+    {
+        while (pipeline->full()) {
+            drain(false);
+            if (pipeline->full())
+                drain(true);
+        }
+        return pipeline->filling();
+    }
+
+    void openFolder(uint16_t type)
+    {
+        folderOpen = true;
+        folderType = type;
+        folderStart = dataLength;
+        folderBytes = 0;
+        folderBlocks = 0;
+        folderWritten = 0;
+        folderFiles = 0;
+        fill = 0;
+        lastPlainLength = 0;
+    }
+
+    void closeFolder()
+    {
+        if (!folderOpen)
+            return;
+        if (fill)
+            submitBlock();
+        drain(true);
+        FolderRecord f;
+        f.dataOffset = folderStart;
+        f.blocks = folderBlocks;
+        f.type = folderType;
+        folders.push_back(f);
+        folderOpen = false;
+        lastPlainLength = 0;
+        notifyStatus(kStatusFolder, uint32_t(std::min<uint64_t>(dataLength, 0xFFFFFFFFu)),
+                     uint32_t(std::min<uint64_t>(folderWritten, 0xFFFFFFFFu)));
+    }
+
+    // A source that failed part-way has left bytes in the folder that no file
+    // entry covers. Readers demand that files follow each other without gaps,
+    // so those bytes must end the folder: it is closed, or dropped altogether
+    // when no file of it went in.
+    void abandonFile(uint32_t offset)
+    {
+        if (folderBytes == offset)
+            return;
+        if (folderFiles) {
+            closeFolder();
+            return;
+        }
+        fill = 0;
+        drain(true);
+        int err = 0;
+        if (seek(temp, long(folderStart), kSeekSet, &err, pv) != long(folderStart))
+            fail(kErrTempFile, err, true);
+        dataLength = folderStart;
+        folderOpen = false;
+        lastPlainLength = 0;
+    }
+
+    void startPipeline()
+    {
+        if (pipeline)
+            return;
+        void* mem = alloc(sizeof(BlockPipeline));
+        if (!mem)
+            fail(kErrAllocFail, 0, true);
+        pipeline = new (mem) BlockPipeline;
+        lastPlain = static_cast<uint8_t*>(alloc(kBlockSize));
+        if (!lastPlain || !pipeline->start(threads ? threads : defaultThreads(), alloc, release))
+            fail(kErrAllocFail, 0, true);
+    }
+
+    // Upper bound of the cabinet's size once a file of `size` bytes with a
+    // name of `nameLength` bytes is added; exact for everything written.
+    uint64_t sizeBound(uint64_t size, uint32_t nameLength, bool newFolder) const
+    {
+        const uint64_t folderCount = folders.size() + (folderOpen ? 1 : 0) + (newFolder ? 1 : 0);
+        const uint64_t partial = newFolder ? 0 : fill;
+        const uint64_t newBlocks = (partial + size + kBlockSize - 1) / kBlockSize;
+        return kHeaderSize + folderCount * kFolderSize + fileEntryBytes + kFileFixedSize + nameLength + 1 +
+               dataLength + pipeline->inFlight() * kWorstBlock + newBlocks * kWorstBlock;
+    }
+
+    void addFile(char* source, char* storedName, int execute, PFNFCIGETOPENINFO openInfo, uint16_t type)
+    {
+        if (type != kTypeNone && type != kTypeMszip)
+            fail(kErrBadComprType, 0, false);
+        const size_t nameLength = storedName ? std::strlen(storedName) : 0;
+        if (nameLength < 1 || nameLength > kMaxNameBytes || files.size() >= kMaxFiles)
+            fail(kErrFormatLimit, 0, false);
+        if (!openInfo || !source)
+            fail(kErrOpenSource, 0, false);
+        startPipeline();
+
+        uint16_t date = 0, time = 0, attribs = 0;
+        int err = 0;
+        const intptr_t h = openInfo(source, &date, &time, &attribs, &err, pv);
+        if (h == -1)
+            fail(kErrOpenSource, err, false);
+        // The source handle is closed on every way out.
+        struct Closer {
+            FciContext* c;
+            intptr_t h;
+            ~Closer()
+            {
+                int e = 0;
+                c->close(h, &e, c->pv);
+            }
+        } closer{this, h};
+
+        const long end = seek(h, 0, kSeekEnd, &err, pv);
+        if (end < 0 || seek(h, 0, kSeekSet, &err, pv) != 0)
+            fail(kErrReadSource, err, false);
+        const uint64_t size = uint64_t(end);
+        if (size > kMaxFolderBytes)
+            fail(kErrFormatLimit, 0, false);
+
+        if (folderOpen && (type != folderType || uint64_t(folderBytes) + size > kMaxFolderBytes))
+            closeFolder();
+        const bool newFolder = !folderOpen;
+        if (newFolder && folders.size() >= kMaxFolders)
+            fail(kErrFormatLimit, 0, false);
+        if (sizeBound(size, uint32_t(nameLength), newFolder) > ccab.cb) {
+            drain(true);  // the bound counted blocks in flight at their worst
+            if (sizeBound(size, uint32_t(nameLength), newFolder) > ccab.cb)
+                fail(kErrFormatLimit, 0, false);
+        }
+        if (newFolder)
+            openFolder(type);
+
+        const uint32_t offset = folderBytes;
+        uint64_t remaining = size;
+        while (remaining) {
+            Block& b = slotToFill();
+            const uint32_t want = uint32_t(std::min<uint64_t>(remaining, kBlockSize - fill));
+            uint32_t got = read(h, b.in + fill, want, &err, pv);
+            if (got == uint32_t(-1))
+                got = 0;
+            got = std::min(got, want);
+            fill += got;
+            folderBytes += got;
+            if (fill == kBlockSize)
+                submitBlock();
+            if (got != want) {
+                abandonFile(offset);
+                fail(kErrReadSource, err, false);
+            }
+            remaining -= got;
+        }
+
+        FileRecord f;
+        f.size = uint32_t(size);
+        f.offset = offset;
+        f.folder = uint16_t(folders.size());
+        f.date = date;
+        f.time = time;
+        f.attribs = attribs;
+        if (execute)
+            f.attribs |= kAttrExec;
+        for (size_t i = 0; i < nameLength; ++i)
+            if (static_cast<unsigned char>(storedName[i]) > 127)
+                f.attribs |= kAttrNameIsUtf;
+        f.nameOffset = uint32_t(names.size());
+        f.nameLength = uint16_t(nameLength);
+        names.insert(names.end(), storedName, storedName + nameLength);
+        files.push_back(f);
+        ++folderFiles;
+        fileEntryBytes += kFileFixedSize + nameLength + 1;
+
+        if (filePlaced && filePlaced(&ccab, storedName, int32_t(size), 0, pv) == -1)
+            fail(kErrUserAbort, 0, true);
+
+        drain(false);
+        // The folder's size: its compressed blocks, and the unfinished block
+        // at its raw size. Blocks still in flight are only waited for when
+        // they could decide it, so the decision never depends on timing.
+        const uint64_t known = folderWritten + fill;
+        if (known <= ccab.cbFolderThresh && known + pipeline->inFlight() * kWorstBlock > ccab.cbFolderThresh)
+            drain(true);
+        if (folderWritten + fill > ccab.cbFolderThresh)
+            closeFolder();
+    }
+
+    void writeCabinet(intptr_t cab, uint8_t* buffer)
+    {
+        int err = 0;
+        uint32_t used = 0;
+        auto emit = [&](uint32_t need) {
+            if (used + need > kCopyBufferSize) {
+                if (write(cab, buffer, used, &err, pv) != used)
+                    fail(kErrCabFile, err, true);
+                used = 0;
+            }
+        };
+        const uint64_t coffFiles = kHeaderSize + uint64_t(folders.size()) * kFolderSize;
+        const uint64_t dataStart = coffFiles + fileEntryBytes;
+        CFHEADER h;
+        h.cbCabinet = uint32_t(dataStart + dataLength);
+        h.coffFiles = uint32_t(coffFiles);
+        h.cFolders = uint16_t(folders.size());
+        h.cFiles = uint16_t(files.size());
+        h.setID = ccab.setID;
+        // CCAB numbers cabinets from 1, the header from 0.
+        h.iCabinet = uint16_t(ccab.iCab > 0 ? ccab.iCab - 1 : 0);
+        used += uint32_t(put(h, buffer));
+        for (const FolderRecord& f : folders) {
+            emit(kFolderSize);
+            CFFOLDER r;
+            r.coffCabStart = uint32_t(dataStart + f.dataOffset);
+            r.cCFData = uint16_t(f.blocks);
+            r.typeCompress = f.type;
+            used += uint32_t(put(r, buffer + used));
+        }
+        for (const FileRecord& f : files) {
+            emit(kFileFixedSize + f.nameLength + 1);
+            CFFILE r;
+            r.cbFile = f.size;
+            r.uoffFolderStart = f.offset;
+            r.iFolder = f.folder;
+            r.date = f.date;
+            r.time = f.time;
+            r.attribs = f.attribs;
+            used += uint32_t(put(r, buffer + used));
+            std::memcpy(buffer + used, names.data() + f.nameOffset, f.nameLength);
+            used += f.nameLength;
+            buffer[used++] = 0;
+        }
+        emit(kCopyBufferSize);
+
+        if (seek(temp, 0, kSeekSet, &err, pv) != 0)
+            fail(kErrTempFile, err, true);
+        for (uint64_t left = dataLength; left;) {
+            const uint32_t n = uint32_t(std::min<uint64_t>(left, kCopyBufferSize));
+            if (read(temp, buffer, n, &err, pv) != n)
+                fail(kErrTempFile, err, true);
+            if (write(cab, buffer, n, &err, pv) != n)
+                fail(kErrCabFile, err, true);
+            left -= n;
+        }
+    }
+
+    void flush()
+    {
+        if (pipeline)
+            closeFolder();
+        const uint64_t total = kHeaderSize + uint64_t(folders.size()) * kFolderSize + fileEntryBytes + dataLength;
+        if (total > ccab.cb || total > 0xFFFFFFFFu)
+            fail(kErrFormatLimit, 0, true);
+        notifyStatus(kStatusCabinet, uint32_t(total), uint32_t(total));
+
+        char path[2 * kCabTextSize];
+        std::strcpy(path, ccab.szCabPath);
+        std::strcat(path, ccab.szCab);
+        uint8_t* buffer = static_cast<uint8_t*>(alloc(kCopyBufferSize));
+        if (!buffer)
+            fail(kErrAllocFail, 0, true);
+        struct Freer {
+            PFNFCIFREE f;
+            void* p;
+            ~Freer() { f(p); }
+        } freer{release, buffer};
+
+        int err = 0;
+        const intptr_t cab = open(path, kOpenWrite | kOpenTruncate | kOpenBinary, kPermRead | kPermWrite, &err, pv);
+        if (cab == -1)
+            fail(kErrCabFile, err, true);
+        try {
+            writeCabinet(cab, buffer);
+        } catch (...) {
+            int e = 0;
+            close(cab, &e, pv);
+            throw;
+        }
+        if (close(cab, &err, pv) != 0)
+            fail(kErrCabFile, err, true);
+
+        // The next cabinet starts empty; the temporary file is reused.
+        if (seek(temp, 0, kSeekSet, &err, pv) != 0)
+            fail(kErrTempFile, err, true);
+        dataLength = 0;
+        folders.clear();
+        files.clear();
+        names.clear();
+        fileEntryBytes = 0;
+    }
+
+    // Runs one API call body, turning failures into the error record.
+    template <typename F>
+    bool guarded(F&& body)
+    {
+        if (fatal) {
+            setError(fatalCode, 0);
+            return false;
+        }
+        try {
+            body();
+            return true;
+        } catch (const Failure& f) {
+            setError(f.code, f.errnum);
+            if (f.fatal) {
+                fatal = true;
+                fatalCode = f.code;
+            }
+        } catch (const std::bad_alloc&) {
+            setError(kErrAllocFail, 0);
+            fatal = true;
+            fatalCode = kErrAllocFail;
+        } catch (const std::exception&) {
+            // Thread creation and the like.
+            setError(kErrAllocFail, 0);
+            fatal = true;
+            fatalCode = kErrAllocFail;
+        }
+        return false;
+    }
+
+    void setError(int32_t code, int32_t errnum)
+    {
+        erf->erfOper = code;
+        erf->erfType = errnum;
+        erf->fError = 1;
+    }
+};
+
+const char* FCIErrorText(int32_t code)
+{
+    switch (code) {
+    case kErrNone: return "No error";
+    case kErrOpenSource: return "Failure opening file to be stored in cabinet";
+    case kErrReadSource: return "Failure reading file to be stored in cabinet";
+    case kErrAllocFail: return "Insufficient memory in FCI";
+    case kErrTempFile: return "Could not create a temporary file";
+    case kErrBadComprType: return "Unknown compression type";
+    case kErrCabFile: return "Could not create cabinet file";
+    case kErrUserAbort: return "Client requested abort";
+    case kErrMciFail: return "Failure compressing data";
+    case kErrFormatLimit: return "Cabinet format limit exceeded";
+    default: return "Unknown error";
+    }
+}
+
+HFCI FCICreate(ERF* perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna, PFNFCIFREE pfnf, PFNFCIOPEN pfnopen,
+               PFNFCIREAD pfnread, PFNFCIWRITE pfnwrite, PFNFCICLOSE pfnclose, PFNFCISEEK pfnseek,
+               PFNFCIDELETE pfndelete, PFNFCIGETTEMPFILE pfnfcigtf, CCAB* pccab, void* pv)
+{
+    if (!perf)
+        return nullptr;
+    auto refuse = [perf](int32_t code, int32_t errnum) -> HFCI {
+        perf->erfOper = code;
+        perf->erfType = errnum;
+        perf->fError = 1;
+        return nullptr;
+    };
+    if (!pfna || !pfnf || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek || !pfndelete ||
+        !pfnfcigtf || !pccab)
+        return refuse(kErrCabFile, 0);
+    if (pccab->cbReserveCFHeader || pccab->cbReserveCFFolder || pccab->cbReserveCFData)
+        return refuse(kErrCabFile, 0);
+    if (!std::memchr(pccab->szDisk, 0, kCabTextSize) || !std::memchr(pccab->szCab, 0, kCabTextSize) ||
+        !std::memchr(pccab->szCabPath, 0, kCabTextSize) || !pccab->szCab[0])
+        return refuse(kErrCabFile, 0);
+
+    void* mem = pfna(sizeof(FciContext));
+    if (!mem)
+        return refuse(kErrAllocFail, 0);
+    auto* c = new (mem) FciContext(perf, pfna, pfnf);
+    c->filePlaced = pfnfcifp;
+    c->open = pfnopen;
+    c->read = pfnread;
+    c->write = pfnwrite;
+    c->close = pfnclose;
+    c->seek = pfnseek;
+    c->remove = pfndelete;
+    c->tempName = pfnfcigtf;
+    c->ccab = *pccab;
+    c->pv = pv;
+
+    int err = 0;
+    if (!pfnfcigtf(c->tempPath, kCabTextSize, pv) || !std::memchr(c->tempPath, 0, kCabTextSize) ||
+        !c->tempPath[0]) {
+        c->~FciContext();
+        pfnf(mem);
+        return refuse(kErrTempFile, 0);
+    }
+    c->temp = pfnopen(c->tempPath, kOpenReadWrite | kOpenBinary, kPermRead | kPermWrite, &err, pv);
+    if (c->temp == -1) {
+        int e = 0;
+        pfndelete(c->tempPath, &e, pv);
+        c->~FciContext();
+        pfnf(mem);
+        return refuse(kErrTempFile, err);
+    }
+    return c;
+}
+
+bool FCIAddFile(HFCI hfci, char* pszSourceFile, char* pszFileName, int fExecute, PFNFCIGETNEXTCABINET,
+                PFNFCISTATUS pfnfcis, PFNFCIGETOPENINFO pfnfcigoi, uint16_t typeCompress)
+{
+    if (!hfci)
+        return false;
+    hfci->status = pfnfcis;
+    return hfci->guarded([&] { hfci->addFile(pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress); });
+}
+
+bool FCIFlushCabinet(HFCI hfci, int, PFNFCIGETNEXTCABINET, PFNFCISTATUS pfnfcis)
+{
+    if (!hfci)
+        return false;
+    hfci->status = pfnfcis;
+    return hfci->guarded([&] { hfci->flush(); });
+}
+
+bool FCISetWorkerThreads(HFCI hfci, unsigned count)
+{
+    if (!hfci || hfci->pipeline)
+        return false;
+    hfci->threads = std::min(count, 64u);
+    return true;
+}
+
+bool FCIDestroy(HFCI hfci)
+{
+    if (!hfci)
+        return false;
+    PFNFCIFREE release = hfci->release;
+    bool ok = true;
+    if (hfci->pipeline) {
+        hfci->pipeline->~BlockPipeline();
+        release(hfci->pipeline);
+    }
+    if (hfci->lastPlain)
+        release(hfci->lastPlain);
+    int err = 0;
+    if (hfci->close(hfci->temp, &err, hfci->pv) != 0)
+        ok = false;
+    if (hfci->remove(hfci->tempPath, &err, hfci->pv) != 0)
+        ok = false;
+    if (!ok)
+        hfci->setError(kErrTempFile, err);
+    hfci->~FciContext();
+    release(hfci);
+    return ok;
+}
+
+}  // namespace ravelin::fci
