@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "cabinet/filelist.h"
+#include "cabinet/form8.h"
 #include "crypto/window/form9.h"
 #include "platform/constants.h"
 #include "platform/paths.h"
@@ -438,7 +439,14 @@ void TForm1::NewCabClick()
     showNewCabDialog();
 }
 
-void TForm1::showNewCabDialog() {}
+void TForm1::showNewCabDialog()
+{
+    // A fresh dialog per showing; it writes the three cabinet settings on "&OK".
+    cabinet::TForm8 dialog(this, {this, Edit1, Edit2, CheckBox1});
+    ui::prompter().execDialog(&dialog);
+    if (dialog.exitRequested())
+        ExitClick();
+}
 
 void TForm1::AddFilesClick() { ListView1->addFromDialog(this); }
 
@@ -466,11 +474,15 @@ void TForm1::CompressFilesClick()
 
 void TForm1::DoCabStuffNow() {}
 
-void TForm1::makeSX() {}
+void TForm1::makeSX()
+{
+    // Reports its own failures; the cabinet stays unless the .exe is complete.
+    cabinet::makeSX(this, m_extractorPath, outputDirectory(), cabinetName());
+}
 
-void TForm1::AIPerform() {}
+void TForm1::AIPerform() { CheckBox1->setChecked(cabinet::AIPerform()); }
 
-void TForm1::AINextStep(bool) {}
+void TForm1::AINextStep(bool selfExtracting) { cabinet::AINextStep(selfExtracting); }
 
 void TForm1::EncryptClick() { crypto::runEncryptWindow(this); }
 
