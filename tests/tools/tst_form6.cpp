@@ -1,0 +1,514 @@
+// Proves the organise window finds cabinets on its worker, keeps the button
+// table, stops and closes safely during a search, and moves only as it may.
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "support/fakeprompter.h"
+#include "support/testutil.h"
+#include "tools/browsefolder.h"
+#include "tools/fileiterator/fileiterator.h"
+#include "tools/fileiterator/othervolume.h"
+#include "tools/form6.h"
+
+using namespace ravelin::tools;
+using ravelin::test::FakePrompter;
+using ravelin::test::readFile;
+using ravelin::test::writeFile;
+
+namespace {
+
+const QString kFinished = QStringLiteral("Korvane Ravelin has finished moving your file(s).");
+
+QStringList listed(const TForm6& form)
+{
+    QStringList items;
+    for (int i = 0; i < form.CheckListBox1->count(); ++i)
+        items << form.CheckListBox1->item(i)->text();
+    return items;
+}
+
+QList<bool> checks(const TForm6& form)
+{
+    QList<bool> states;
+    for (int i = 0; i < form.CheckListBox1->count(); ++i)
+        states << (form.CheckListBox1->item(i)->checkState() == Qt::Checked);
+    return states;
+}
+
+// "search" column of the button table: Search, Stop, Organise, Close.
+QList<bool> buttons(const TForm6& form)
+{
+    return {form.Button1->isEnabled(), form.Button2->isEnabled(), form.Button3->isEnabled(),
+            form.Button4->isEnabled()};
+}
+
+// Holds the worker at its first reported file until a stop is requested,
+// so a test can act while a search is certainly running.
+struct HoldAtFirstFile {
+    std::atomic<bool> held{false};
+    explicit HoldAtFirstFile(TForm6& form)
+    {
+        TFileIterator* it = form.Iterator;
+        QObject::connect(
+            &form, &TForm6::iteratorFileAdded, &form,
+            [this, it](const QString&) {
+                if (held.exchange(true))
+                    return;
+                while (it->State() != TFileIteratorState::Stopping)
+                    std::this_thread::yield();
+            },
+            Qt::DirectConnection);
+    }
+};
+
+}  // namespace
+
+class TestForm6 : public QObject {
+    Q_OBJECT
+private:
+    FakePrompter m_prompter;
+    std::unique_ptr<FakePrompter::Scope> m_scope;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_root;    // the tree searched
+    QString m_target;  // where cabinets go
+
+    // Three cabinets (A, B, C, in three folders) among files that are not.
+    void makeTree()
+    {
+        QDir d(m_root);
+        QVERIFY(d.mkpath("one/two"));
+        QVERIFY(d.mkpath("three"));
+        QVERIFY(d.mkpath(".config"));
+        QVERIFY(writeFile(m_root + "/one/A.cab", "cabinet A"));
+        QVERIFY(writeFile(m_root + "/one/two/B.Cab", "cabinet B"));
+        QVERIFY(writeFile(m_root + "/three/C.CAB", "cabinet C"));
+        QVERIFY(writeFile(m_root + "/one/archive.cabx", "x"));
+        QVERIFY(writeFile(m_root + "/one/archive", "x"));
+        QVERIFY(writeFile(m_root + "/three/archive.cab.bak", "x"));
+        QVERIFY(writeFile(m_root + "/.config/hidden.cab", "x"));
+    }
+
+    QStringList cabinets() const
+    {
+        QStringList all{m_root + "/one/A.cab", m_root + "/one/two/B.Cab", m_root + "/three/C.CAB"};
+        all.sort();
+        return all;
+    }
+
+    // Runs a whole search of m_root through the window's "&Search".
+    void search(TForm6& form)
+    {
+        form.Iterator->SetRootFolder(m_root);
+        QTest::mouseClick(form.Button1, Qt::LeftButton);
+        QVERIFY(form.searching());
+        QTRY_VERIFY_WITH_TIMEOUT(!form.searching(), 20000);
+        QVERIFY(form.Iterator->Available());
+    }
+
+private slots:
+    void init()
+    {
+        m_prompter.clear();
+        m_scope = std::make_unique<FakePrompter::Scope>(m_prompter);
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_root = m_dir->path() + "/tree";
+        m_target = m_dir->path() + "/target";
+        QVERIFY(QDir().mkpath(m_root));
+        QVERIFY(QDir().mkpath(m_target));
+    }
+    void cleanup()
+    {
+        m_scope.reset();
+        m_dir.reset();
+    }
+
+    void designState()
+    {
+        TForm6 form;
+        QCOMPARE(form.windowTitle(), QString("Organise Cabs"));
+        QCOMPARE(form.size(), QSize(462, 371));
+        QVERIFY(form.windowFlags() & Qt::WindowContextHelpButtonHint);
+        QCOMPARE(form.Label1->text(), QString("Drive to search:"));
+        QCOMPARE(form.Label2->text(), QString("Directory to store cab files:"));
+        QCOMPARE(form.Label3->text(), QString("Uncheck any files you do not wish to move."));
+        QCOMPARE(form.Button1->text(), QString("&Search"));
+        QCOMPARE(form.Button2->text(), QString("&Stop"));
+        QCOMPARE(form.Button3->text(), QString("&Organise"));
+        QCOMPARE(form.Button4->text(), QString("&Close"));
+        QVERIFY(form.Button1->isDefault());
+        QCOMPARE(buttons(form), (QList<bool>{true, false, false, true}));
+        QVERIFY(form.Edit1->text().isEmpty());
+        QCOMPARE(form.CheckListBox1->count(), 0);
+        QVERIFY(!form.Animate1->Active());
+        QVERIFY(form.SpeedButton1->autoRaise());
+        QVERIFY(!form.SpeedButton1->icon().isNull());
+        QCOMPARE(form.CheckAll1->text(), QString("&Check All"));
+        QCOMPARE(form.UncheckAll1->text(), QString("&Uncheck All"));
+        QCOMPARE(form.CheckListBox1->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QCOMPARE(form.CheckListBox1->actions(), (QList<QAction*>{form.CheckAll1, form.UncheckAll1}));
+
+        const QList<QPair<QWidget*, int>> help{
+            {form.DriveComboBox1, 10}, {form.Edit1, 11}, {form.CheckListBox1, 12}, {form.Animate1, 2},
+            {form.Button1, 2}, {form.Button2, 2}, {form.Button3, 2}, {form.Button4, 2}};
+        for (const auto& [widget, topic] : help)
+            QCOMPARE(widget->property("helpContext").toInt(), topic);
+
+        // Options all three; the iterator searches the volume the box shows.
+        QCOMPARE(form.Iterator->Options(), TFileIteratorOptions(fiPath | fiDetails | fiRecurseFolders));
+        const QString current = QStorageInfo(QDir::currentPath()).rootPath();
+        QCOMPARE(form.DriveComboBox1->currentData().toString(), current);
+        QCOMPARE(form.Iterator->RootFolder(), current);
+        QCOMPARE(form.BrowseFolder1->Folder(), TSHFolders::foDesktop);
+        QVERIFY(form.BrowseFolder1->Title().isEmpty());
+    }
+
+    void driveBoxListsMountedVolumes()
+    {
+        TForm6 form;
+        const auto items = TForm6::driveItems();
+        QVERIFY(!items.isEmpty());
+        QCOMPARE(form.DriveComboBox1->count(), items.size());
+        for (int i = 0; i < items.size(); ++i) {
+            const QStorageInfo volume(items[i].first);
+            QCOMPARE(volume.rootPath(), items[i].first);
+            QCOMPARE(form.DriveComboBox1->itemData(i).toString(), items[i].first);
+            QCOMPARE(form.DriveComboBox1->itemText(i),
+                     volume.name().isEmpty() ? items[i].first : items[i].first + " [" + volume.name() + "]");
+        }
+        // Choosing a drive makes its root the search root.
+        const int last = form.DriveComboBox1->count() - 1;
+        form.Iterator->SetRootFolder("/elsewhere");
+        form.DriveComboBox1Change(last);
+        QCOMPARE(form.Iterator->RootFolder(), items[last].first);
+    }
+
+    void searchListsCabinetsOnly()
+    {
+        makeTree();
+        TForm6 form;
+        QSignalSpy activated(&form, &TForm6::iteratorActivated);
+        QSignalSpy terminated(&form, &TForm6::iteratorTerminated);
+        form.Iterator->SetRootFolder(m_root);
+        form.Button1Click();
+        // Search running.
+        QCOMPARE(buttons(form), (QList<bool>{true, true, false, false}));
+        QVERIFY(form.Animate1->Active());
+        QTRY_VERIFY(!form.searching());
+        // Search ended.
+        QCOMPARE(buttons(form), (QList<bool>{true, false, true, true}));
+        QVERIFY(!form.Animate1->Active());
+        QStringList found = listed(form);
+        found.sort();
+        QCOMPARE(found, cabinets());
+        QCOMPARE(checks(form), (QList<bool>{true, true, true}));
+        QCOMPARE(form.addedCount(), 3);
+        QCOMPARE(activated.count(), 1);
+        QCOMPARE(terminated.count(), 1);
+
+        // A new search starts from an empty list.
+        QVERIFY(QFile::remove(m_root + "/three/C.CAB"));
+        search(form);
+        QCOMPARE(form.CheckListBox1->count(), 2);
+        QCOMPARE(form.addedCount(), 2);
+    }
+
+    void eventsArriveInOrder()
+    {
+        // Many cabinets: the list shows them in the order the worker found
+        // them, after the activation and before the termination.
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(writeFile(m_root + QString("/f%1.cab").arg(i), "x"));
+        TForm6 form;
+        QStringList order;
+        connect(&form, &TForm6::iteratorActivated, &form, [&] { order << "activate"; }, Qt::DirectConnection);
+        connect(&form, &TForm6::iteratorFileAdded, &form, [&](const QString& n) { order << n; },
+                Qt::DirectConnection);
+        connect(&form, &TForm6::iteratorTerminated, &form, [&] { order << "terminate"; }, Qt::DirectConnection);
+        QStringList handled;
+        connect(&form, &TForm6::iteratorActivated, &form, [&] { handled << "activate"; });
+        connect(&form, &TForm6::iteratorFileAdded, &form, [&](const QString& n) { handled << n; });
+        connect(&form, &TForm6::iteratorTerminated, &form, [&] { handled << "terminate"; });
+        search(form);
+        QCOMPARE(order.size(), 302);
+        QCOMPARE(handled, order);
+        QCOMPARE(listed(form), order.mid(1, 300));
+    }
+
+    void stopDuringSearch()
+    {
+        makeTree();
+        TForm6 form;
+        HoldAtFirstFile hold(form);
+        QSignalSpy terminated(&form, &TForm6::iteratorTerminated);
+        form.Iterator->SetRootFolder(m_root);
+        form.Button1Click();
+        QTRY_VERIFY(hold.held);
+        QCOMPARE(form.Iterator->State(), TFileIteratorState::Running);
+        QCOMPARE(buttons(form), (QList<bool>{true, true, false, false}));
+        form.Button2Click();
+        QVERIFY(!form.Animate1->Active());
+        QTRY_VERIFY(!form.searching());
+        QCOMPARE(terminated.count(), 1);
+        QCOMPARE(buttons(form), (QList<bool>{true, false, true, true}));
+        QCOMPARE(form.CheckListBox1->count(), 1);  // only the file reported before the stop
+        QVERIFY(form.Iterator->Available());
+    }
+
+    void secondSearchWhileRunning()
+    {
+        // A second "&Search" during a search beeps and leaves the running
+        // search alone: no second worker, the list keeps growing, one end.
+        makeTree();
+        TForm6 form;
+        HoldAtFirstFile hold(form);
+        QSignalSpy activated(&form, &TForm6::iteratorActivated);
+        QSignalSpy terminated(&form, &TForm6::iteratorTerminated);
+        form.Iterator->SetRootFolder(m_root);
+        form.Button1Click();
+        QTRY_VERIFY(hold.held);
+        form.Button1Click();
+        QCOMPARE(m_prompter.beeps, QList<ravelin::ui::Beep>{ravelin::ui::Beep::Default});
+        QVERIFY(m_prompter.messages.isEmpty());
+        QVERIFY(form.searching());
+        QCOMPARE(buttons(form), (QList<bool>{true, true, false, false}));
+        form.Button2Click();
+        QTRY_VERIFY(!form.searching());
+        QCOMPARE(activated.count(), 1);
+        QCOMPARE(terminated.count(), 1);
+        // And once it has ended, "&Search" searches again.
+        search(form);
+        QCOMPARE(form.CheckListBox1->count(), 3);
+        QCOMPARE(activated.count(), 2);
+    }
+
+    void closingDuringSearchWaits_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close") << "close";
+        QTest::newRow("escape") << "escape";
+        QTest::newRow("destroy") << "destroy";
+    }
+    void closingDuringSearchWaits()
+    {
+        QFETCH(QString, how);
+        makeTree();
+        auto form = std::make_unique<TForm6>();
+        HoldAtFirstFile hold(*form);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->Iterator->SetRootFolder(m_root);
+        form->Button1Click();
+        QTRY_VERIFY(hold.held);
+        TFileIterator* iterator = form->Iterator;
+        if (how == "close") {
+            QVERIFY(form->close());
+            QVERIFY(!form->isVisible());
+            QVERIFY(iterator->Available());
+        } else if (how == "escape") {
+            QTest::keyClick(form.get(), Qt::Key_Escape);
+            QVERIFY(!form->isVisible());
+            QVERIFY(iterator->Available());
+        }
+        form.reset();  // no worker may outlive the window's iterator
+    }
+
+    void closingRightAfterSearchWaits()
+    {
+        // Closed before the worker has even begun: it is still waited for.
+        makeTree();
+        for (int round = 0; round < 20; ++round) {
+            auto form = std::make_unique<TForm6>();
+            form->Iterator->SetRootFolder(m_root);
+            form->Button1Click();
+            form.reset();
+        }
+    }
+
+    void driveChangeRefusedWhileSearching()
+    {
+        makeTree();
+        TForm6 form;
+        HoldAtFirstFile hold(form);
+        form.Iterator->SetRootFolder(m_root);
+        form.Button1Click();
+        QTRY_VERIFY(hold.held);
+        const int index = form.DriveComboBox1->currentIndex();
+        form.DriveComboBox1Change(form.DriveComboBox1->count() - 1);
+        QCOMPARE(m_prompter.messageTexts(), QStringList{"Cannot change options on fly. Try later"});
+        QCOMPARE(m_prompter.messages.first().message.icon, ravelin::ui::Icon::Error);
+        QCOMPARE(form.Iterator->RootFolder(), m_root);
+        QCOMPARE(form.DriveComboBox1->currentIndex(), index);
+        form.Button2Click();
+        QTRY_VERIFY(!form.searching());
+    }
+
+    void checkAndUncheckAll()
+    {
+        makeTree();
+        TForm6 form;
+        search(form);
+        form.UncheckAll1->trigger();
+        QCOMPARE(checks(form), (QList<bool>{false, false, false}));
+        form.CheckListBox1->item(1)->setCheckState(Qt::Checked);
+        form.CheckAll1->trigger();
+        QCOMPARE(checks(form), (QList<bool>{true, true, true}));
+        QVERIFY(form.CheckListBox1->updatesEnabled());
+    }
+
+    void browseFillsDirectory()
+    {
+        TForm6 form;
+        form.Edit1->setText("before");
+        // Cancelled: the box stays as it was.
+        m_prompter.dialogHandlers.push_back([](QDialog*) { return int(QDialog::Rejected); });
+        form.SpeedButton1->click();
+        QCOMPARE(form.Edit1->text(), QString("before"));
+        // Confirmed: the chosen folder replaces it.
+        const QString home = QDir::homePath();
+        m_prompter.dialogHandlers.push_back([home](QDialog* d) {
+            auto* dialog = qobject_cast<TBrowseFolderDialog*>(d);
+            if (!dialog || !dialog->setSelectionPath(home))
+                return int(QDialog::Rejected);
+            return int(QDialog::Accepted);
+        });
+        form.SpeedButton1->click();
+        QCOMPARE(m_prompter.dialogs.size(), 2);
+        QCOMPARE(m_prompter.dialogs.last().result, int(QDialog::Accepted));
+        QCOMPARE(form.Edit1->text(), home);
+    }
+
+    void organise_data()
+    {
+        QTest::addColumn<QList<bool>>("checked");  // A, B, C in list order
+        QTest::newRow("nothing checked") << QList<bool>{false, false, false};
+        QTest::newRow("all three") << QList<bool>{true, true, true};
+        QTest::newRow("first and last") << QList<bool>{true, false, true};
+    }
+    void organise()
+    {
+        QFETCH(QList<bool>, checked);
+        makeTree();
+        TForm6 form;
+        search(form);
+        const QStringList before = listed(form);
+        for (int i = 0; i < 3; ++i)
+            form.CheckListBox1->item(i)->setCheckState(checked[i] ? Qt::Checked : Qt::Unchecked);
+        form.Edit1->setText(m_target);
+        QTest::mouseClick(form.Button3, Qt::LeftButton);
+
+        QStringList kept;
+        for (int i = 0; i < 3; ++i) {
+            const QString name = QFileInfo(before[i]).fileName();
+            QCOMPARE(QFile::exists(before[i]), !checked[i]);
+            QCOMPARE(QFile::exists(m_target + "/" + name), checked[i]);
+            if (!checked[i])
+                kept << before[i];
+        }
+        QCOMPARE(listed(form), kept);
+        QCOMPARE(m_prompter.beeps, QList<ravelin::ui::Beep>{ravelin::ui::Beep::Information});
+        QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
+        QCOMPARE(m_prompter.messages.first().message.icon, ravelin::ui::Icon::Information);
+        QCOMPARE(m_prompter.messages.first().message.buttons, int(ravelin::ui::Ok));
+        QCOMPARE(m_prompter.events, (QStringList{"beep", "message:" + kFinished}));
+    }
+
+    void organiseNeverReplaces()
+    {
+        makeTree();
+        QVERIFY(writeFile(m_target + "/B.Cab", "already here"));
+        TForm6 form;
+        search(form);
+        form.Edit1->setText(m_target + "/");  // a doubled separator is fine
+        form.Button3Click();
+        QCOMPARE(readFile(m_target + "/B.Cab"), QByteArray("already here"));
+        QCOMPARE(readFile(m_root + "/one/two/B.Cab"), QByteArray("cabinet B"));
+        QCOMPARE(readFile(m_target + "/A.cab"), QByteArray("cabinet A"));
+        QCOMPARE(readFile(m_target + "/C.CAB"), QByteArray("cabinet C"));
+        QCOMPARE(form.CheckListBox1->count(), 0);  // removed all the same
+        QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
+    }
+
+    void organiseIntoMissingDirectory()
+    {
+        makeTree();
+        TForm6 form;
+        search(form);
+        form.Edit1->setText(m_dir->path() + "/no/such/dir");
+        form.Button3Click();
+        for (const QString& cab : cabinets())
+            QVERIFY(QFile::exists(cab));
+        QVERIFY(!QFileInfo::exists(m_dir->path() + "/no"));
+        QCOMPARE(form.CheckListBox1->count(), 0);
+        QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
+    }
+
+    void organiseAcrossVolumes()
+    {
+        makeTree();
+        ravelin::test::OtherVolume other(m_dir->path());
+        if (other.path().isEmpty())
+            QSKIP(qPrintable(other.reason()));
+        TForm6 form;
+        search(form);
+        form.Edit1->setText(other.path());
+        form.Button3Click();
+        QCOMPARE(readFile(other.path() + "/A.cab"), QByteArray("cabinet A"));
+        QCOMPARE(readFile(other.path() + "/B.Cab"), QByteArray("cabinet B"));
+        QCOMPARE(readFile(other.path() + "/C.CAB"), QByteArray("cabinet C"));
+        for (const QString& cab : cabinets())
+            QVERIFY(!QFile::exists(cab));
+        QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
+    }
+
+    void organiseAfterEmptySearch()
+    {
+        TForm6 form;
+        search(form);
+        QCOMPARE(form.CheckListBox1->count(), 0);
+        form.Button3Click();
+        QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
+    }
+
+    void freshWindowEachOpening()
+    {
+        makeTree();
+        QStringList counts;
+        for (int round = 0; round < 2; ++round) {
+            m_prompter.dialogHandlers.push_back([&](QDialog* d) {
+                auto* form = qobject_cast<TForm6*>(d);
+                if (!form)
+                    return int(QDialog::Rejected);
+                counts << QString::number(form->CheckListBox1->count()) + "/" + form->Edit1->text();
+                form->Edit1->setText("typed");
+                form->Iterator->SetRootFolder(m_root);
+                form->Button1Click();
+                if (!QTest::qWaitFor([form] { return !form->searching(); }, 20000))
+                    counts << "search did not end";
+                return int(QDialog::Rejected);
+            });
+            runOrganiseWindow(nullptr);
+        }
+        QCOMPARE(counts, (QStringList{"0/", "0/"}));
+        QCOMPARE(m_prompter.dialogs.size(), 2);
+        QCOMPARE(m_prompter.dialogs.first().className, QString("ravelin::tools::TForm6"));
+        QCOMPARE(m_prompter.dialogs.first().windowTitle, QString("Organise Cabs"));
+    }
+
+};
+
+QTEST_MAIN(TestForm6)
+#include "tst_form6.moc"
