@@ -29,6 +29,7 @@
 #include "settings/form2.h"
 #include "settings/placement.h"
 #include "tools/form4.h"
+#include "tools/form6.h"
 #include "ui/icons.h"
 #include "ui/panelstatusbar.h"
 #include "ui/prompter.h"
@@ -486,7 +487,7 @@ void TForm1::AINextStep(bool selfExtracting) { cabinet::AINextStep(selfExtractin
 
 void TForm1::EncryptClick() { crypto::runEncryptWindow(this); }
 
-void TForm1::OrganiseClick() {}
+void TForm1::OrganiseClick() { tools::runOrganiseWindow(this); }
 
 void TForm1::WizardClick() {}
 
