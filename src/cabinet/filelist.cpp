@@ -12,7 +12,7 @@
 #include <QMenu>
 #include <QStackedWidget>
 #include <QStandardItemModel>
-#include <QTreeView>
+#include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -40,24 +40,29 @@ TListView::TListView(QWidget* parent) : QWidget(parent)
         m_model->setHeaderData(c, Qt::Horizontal, QString::fromLatin1(kHeadings[c]));
     m_selection = new QItemSelectionModel(m_model, this);
 
-    m_report = new QTreeView;
+    // A table without grid or row headers: unlike a tree it needs no full
+    // relayout when a row goes in, so long lists stay fast to fill.
+    m_report = new QTableView;
     m_report->setObjectName(QStringLiteral("ListView1Report"));
-    m_report->setRootIsDecorated(false);
-    m_report->setItemsExpandable(false);
-    m_report->setUniformRowHeights(true);
-    m_report->setAllColumnsShowFocus(true);
+    m_report->setShowGrid(false);
+    m_report->setWordWrap(false);
     m_report->setSortingEnabled(false);
+    m_report->setCornerButtonEnabled(false);
+    m_report->verticalHeader()->hide();
+    m_report->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_report->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    m_report->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_report->horizontalHeader()->setHighlightSections(false);
+    m_report->horizontalHeader()->setStretchLastSection(false);
+    m_report->horizontalHeader()->setSectionsMovable(false);
+    m_report->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_report->setModel(m_model);
     m_report->setSelectionModel(m_selection);
-    m_report->header()->setStretchLastSection(false);
-    m_report->header()->setSectionsMovable(false);
     for (int c = 0; c < kColumns; ++c)
         m_report->setColumnWidth(c, kWidths[c]);
 
     m_icons = new QListView;
     m_icons->setObjectName(QStringLiteral("ListView1Icons"));
-    m_icons->setModel(m_model);
-    m_icons->setSelectionModel(m_selection);
     m_icons->setModelColumn(0);
     m_icons->setResizeMode(QListView::Adjust);
     m_icons->setMovement(QListView::Static);
@@ -132,9 +137,31 @@ void TListView::selectRow(int row, bool selected)
 
 void TListView::clearSelection() { m_selection->clearSelection(); }
 
+void TListView::attachModel(QAbstractItemView* view, bool attached)
+{
+    // Only the view on show follows the model: a hidden icon view would
+    // otherwise lay out every row again after each insertion.
+    if (attached == (view->model() == m_model))
+        return;
+    if (attached) {
+        view->setModel(m_model);
+        if (view->selectionModel() != m_selection) {
+            QItemSelectionModel* made = view->selectionModel();
+            view->setSelectionModel(m_selection);
+            if (made && made != m_selection)
+                made->deleteLater();
+        }
+        if (view == m_icons)
+            m_icons->setModelColumn(0);
+    } else {
+        view->setModel(nullptr);
+    }
+}
+
 void TListView::setViewStyle(ViewStyle style)
 {
     m_style = style;
+    attachModel(m_icons, style != ViewStyle::Report);
     switch (style) {
     case ViewStyle::Report:
         m_stack->setCurrentWidget(m_report);

@@ -23,7 +23,7 @@ class QListView;
 class QMenu;
 class QStackedWidget;
 class QStandardItemModel;
-class QTreeView;
+class QTableView;
 
 namespace ravelin::cabinet {
 
@@ -50,7 +50,7 @@ public:
     ViewStyle viewStyle() const;
     // The widget showing the rows in the current style.
     QAbstractItemView* currentView() const;
-    QTreeView* reportView() const { return m_report; }
+    QTableView* reportView() const { return m_report; }
     QListView* iconView() const { return m_icons; }
     // The pop-up menu shown on a right click in any view (not owned).
     void setPopupMenu(QMenu* menu) { m_popup = menu; }
@@ -87,12 +87,13 @@ private:
     int compareCaptions(const QString& a, const QString& b) const;
     QIcon iconForMime(const QMimeType& mime);
     void connectView(QAbstractItemView* view);
+    void attachModel(QAbstractItemView* view, bool attached);
     void showPopup(QAbstractItemView* view, const QPoint& pos);
 
     QStandardItemModel* m_model = nullptr;
     QItemSelectionModel* m_selection = nullptr;
     QStackedWidget* m_stack = nullptr;
-    QTreeView* m_report = nullptr;
+    QTableView* m_report = nullptr;
     QListView* m_icons = nullptr;
     QMenu* m_popup = nullptr;
     ViewStyle m_style = ViewStyle::Report;

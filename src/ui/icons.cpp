@@ -29,6 +29,12 @@ Entry entryFor(Picture p)
 
 QIcon picture(Picture p)
 {
+    if (p == Picture::Application) {
+        QIcon own;
+        for (const char* file : {":/icons/ravelin.png", ":/icons/ravelin-48.png", ":/icons/ravelin-256.png"})
+            own.addFile(QString::fromLatin1(file));
+        return QIcon::fromTheme(QStringLiteral("ravelin"), own);
+    }
     const Entry e = entryFor(p);
     return QIcon::fromTheme(QString::fromLatin1(e.themeName), QIcon(QString::fromLatin1(e.resource)));
 }

@@ -8,7 +8,6 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QToolButton>
-#include <QTreeView>
 #include <utime.h>
 
 #include "app/form1.h"
