@@ -13,6 +13,7 @@
 #include "cabinet/fci/realfiles.h"
 #include "cabinet/fci/realopeninfo.h"
 #include "cabinet/reader/cabreader.h"
+#include "cabinet/sfx/sfxjoin.h"
 #include "cli/command.h"
 #include "platform/fileinfo.h"
 #include "platform/paths.h"
@@ -73,6 +74,7 @@ long statusCallback(uint32_t kind, uint32_t, uint32_t cb2, void* pv)
 struct NewOptions {
     QString cabinet;
     QStringList files;
+    QString extractor;  // --sfx: join this extractor and the cabinet into CABINET's name + ".exe"
 };
 
 // Returns 0 when parsed, else the exit status to end with.
@@ -87,6 +89,14 @@ int parseNew(const QStringList& args, NewOptions* options)
         }
         if (!a.startsWith(QLatin1String("--")) || a.size() == 2)
             break;
+        if (a == QLatin1String("--sfx") && i + 1 < args.size() && !args[i + 1].isEmpty()) {
+            options->extractor = args[++i];
+            continue;
+        }
+        if (a.startsWith(QLatin1String("--sfx=")) && a.size() > 6) {
+            options->extractor = a.mid(6);
+            continue;
+        }
         error(QStringLiteral("n: unknown option %1").arg(a));
         return usage("n");
     }
@@ -178,6 +188,19 @@ int runNew(const QStringList& args)
         error(QStringLiteral("cannot remove the temporary file"));
         status = kExitFailure;
     }
+    if (status == kExitOk && !options.extractor.isEmpty()) {
+        // Extractor bytes, then the cabinet's; the cabinet goes only after a good copy.
+        const QString exe = paths::changeExtension(options.cabinet, QStringLiteral(".exe"));
+        const sfx::SfxResult joined = sfx::joinSelfExtracting(
+            QFile::encodeName(options.extractor).toStdString(), cabPath.toStdString(),
+            QFile::encodeName(exe).toStdString());
+        if (!joined.ok()) {
+            error(QStringLiteral("cannot make %1: %2: %3; %4 is kept")
+                      .arg(exe, QLatin1String(sfx::stepName(joined.failed)),
+                           QString::fromStdString(sfx::fileErrorText(joined.error)), options.cabinet));
+            status = kExitFailure;
+        }
+    }
     return status;
 }
 
@@ -238,8 +261,9 @@ int runTest(const QStringList& args)
     return kExitOk;
 }
 
-const Registration newCommand({"n", "n CABINET FILE...",
-                               "write CABINET (MSZIP) holding the FILEs in this order under their bare names",
+const Registration newCommand({"n", "n [--sfx EXTRACTOR] CABINET FILE...",
+                               "write CABINET (MSZIP) holding the FILEs in this order under their bare names; "
+                               "with --sfx, join EXTRACTOR and it into CABINET's name with .exe instead",
                                runNew});
 const Registration listCommand({"l", "l CABINET", "list the files of CABINET: size, date, time, attributes, name",
                                 runList});
