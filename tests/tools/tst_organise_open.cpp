@@ -1,6 +1,7 @@
 // Proves the main window's "&Organise Cabs" entry and its "Organise cab
 // files" tool button each open a fresh organise window.
 #include <QAction>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QToolButton>
 #include <QtTest>
