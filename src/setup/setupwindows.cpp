@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -107,10 +108,22 @@ QPixmap setupPicture(int size)
 
 QFont dialogFont()
 {
+    // The first Windows face the machine really has; otherwise the default
+    // sans serif narrowed, so the dialogs' fixed layout holds its texts (a
+    // font configuration answers any name with its default face, which is
+    // too wide for them).
+    static const QString family = [] {
+        const QStringList families = QFontDatabase::families();
+        for (const char* name : {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans Narrow"})
+            if (families.contains(QLatin1String(name), Qt::CaseInsensitive))
+                return QString::fromLatin1(name);
+        return QString();
+    }();
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
-                      QStringLiteral("Sans Serif")});
+    if (family.isEmpty())
+        font.setStretch(QFont::Condensed);
+    else
+        font.setFamily(family);
     font.setPointSize(8);
     return font;
 }
@@ -146,6 +159,7 @@ PassPhraseDialog::PassPhraseDialog(SetupContext* context, QWidget* parent)
     StatusBar1->setSizeGripEnabled(false);
     m_panel = new QLabel(StatusBar1);
     m_panel->setObjectName(QStringLiteral("Panel0"));
+    m_panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     StatusBar1->addWidget(m_panel, 1);
     Edit1->setFocus();
 
@@ -281,6 +295,7 @@ public:
         font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
         font.setBold(true);
         font.setPixelSize(32);
+        font.setStretch(QFont::Unstretched);
         setFont(font);
     }
     QString text;
@@ -311,6 +326,9 @@ SetupBanner::SetupBanner(const QString& directory, QWidget* parent) : QWidget(pa
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowStaysOnTopHint);
     setWindowTitle(kCaption);
+    // Maximised; the screen's size as well for a desktop that cannot maximise.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(screen->availableGeometry());
     setWindowState(Qt::WindowMaximized);
     setFont(dialogFont());
     setAutoFillBackground(true);
@@ -335,7 +353,9 @@ QString SetupBanner::titleText() const { return m_label->text; }
 
 bool SetupBanner::event(QEvent* e)
 {
-    if (e->type() == QEvent::WindowActivate && !m_started) {
+    // Activation starts the dialogs; a desktop without a window manager never
+    // activates anything, so being shown counts too.
+    if ((e->type() == QEvent::WindowActivate || e->type() == QEvent::Show) && !m_started) {
         m_started = true;
         // Not from inside the event: the dialogs run their own loops.
         QTimer::singleShot(0, this, [this] { run(); });

@@ -80,7 +80,8 @@ private:
 
 // The banner: caption "Vaultline", always on top, shown maximised, teal
 // background, picture and the setup title. Reads setup.ini from `directory`
-// and creates the three dialogs; when it first becomes active it runs them.
+// and creates the three dialogs; when it is first shown or becomes active it
+// runs them.
 class SetupBanner : public QWidget {
     Q_OBJECT
 public:

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -100,6 +101,7 @@ private slots:
     void brokenEncryptedFiles();
     void readmeMissingAndCancelInReady();
     void activationStartsTheDialogs();
+    void screenshots();
 
 private:
     // Builds the five package files plus a readme in m_package, the way the
@@ -482,6 +484,52 @@ void TestSetupProgram::activationStartsTheDialogs()
     QCOMPARE(finished.first().first().toInt(), 1);
     QCOMPARE(m_fake.dialogs.size(), 1);
     QCOMPARE(m_fake.dialogs[0].className, QStringLiteral("ravelin::setup::PassPhraseDialog"));
+}
+
+// Saves pictures of the banner and the three dialogs into $RAVELIN_SHOTS_DIR
+// (run under a display: QT_QPA_PLATFORM=xcb); skipped otherwise.
+void TestSetupProgram::screenshots()
+{
+    const QString shots = qEnvironmentVariable("RAVELIN_SHOTS_DIR");
+    if (shots.isEmpty())
+        QSKIP("RAVELIN_SHOTS_DIR is not set");
+    makePackage();
+    QVERIFY(writeFile(m_package + "/readme.txt",
+                      "Tools Setup\r\n\r\nThis package installs the tools into myinstall\\directory.\r\n\r\n"
+                      "Keep the pass phrase you were given at hand; setup asks for it before anything is "
+                      "decrypted.\r\n"));
+    SetupBanner banner(m_package);
+    auto settle = [](QWidget* w) {
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTest::qWait(300);
+    };
+    m_fake.dialogHandlers.push_back([&](QDialog* dialog) {
+        settle(&banner);
+        QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/setup-banner.png");
+        auto* d = qobject_cast<PassPhraseDialog*>(dialog);
+        d->show();
+        d->Edit1->setText(kPassPhrase);
+        settle(d);
+        d->grab().save(shots + "/setup-passphrase.png");
+        QTest::mouseClick(d->Button1, Qt::LeftButton);
+        return d->result();
+    });
+    m_fake.dialogHandlers.push_back([&](QDialog* d) {
+        d->show();
+        settle(d);
+        d->grab().save(shots + "/setup-readme.png");
+        return press("Button1")(d);
+    });
+    m_fake.dialogHandlers.push_back([&](QDialog* d) {
+        d->show();
+        settle(d);
+        d->grab().save(shots + "/setup-ready.png");
+        return press("Button2")(d);
+    });
+    QSignalSpy finished(&banner, &SetupBanner::finished);
+    banner.showMaximized();
+    settle(&banner);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
 }
 
 QTEST_MAIN(TestSetupProgram)
