@@ -1,6 +1,7 @@
 #include "distribution/wizard/form7.h"
 
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,8 +80,8 @@ QPushButton* button(const QString& name, const QString& text, QWidget* parent)
     auto* b = new QPushButton(text, parent);
     b->setObjectName(name);
     b->setFixedSize(kButtonWidth, kButtonHeight);
-    // Enter presses only the page's own default button; a page without one
-    // ignores Enter.
+    // No button becomes the default by taking the focus: Enter in a field
+    // presses only the page's own default button (keyPressEvent).
     b->setAutoDefault(false);
     return b;
 }
@@ -388,6 +389,18 @@ void TForm7::showEvent(QShowEvent* event)
         m_shown = true;
         FormShow();
     }
+}
+
+void TForm7::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused && focused->isVisible()) {
+            if (focused->isEnabled())
+                focused->click();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TForm7::FormShow()

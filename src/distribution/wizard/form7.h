@@ -98,6 +98,8 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Enter presses the focused button, else the page's default button.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* buildIntroduction();
