@@ -24,6 +24,7 @@
 #include "cabinet/filelist.h"
 #include "cabinet/form8.h"
 #include "crypto/window/form9.h"
+#include "distribution/wizard/form7.h"
 #include "platform/constants.h"
 #include "platform/paths.h"
 #include "settings/form2.h"
@@ -489,7 +490,11 @@ void TForm1::EncryptClick() { crypto::runEncryptWindow(this); }
 
 void TForm1::OrganiseClick() { tools::runOrganiseWindow(this); }
 
-void TForm1::WizardClick() {}
+void TForm1::WizardClick()
+{
+    // A fresh wizard each time, reading the current name, directory and list.
+    distribution::runWizard(this, cabinetName(), outputDirectory(), fileNamesLastFirst());
+}
 
 void TForm1::GetInfoClick() { tools::runCabinetInfo(this); }
 
