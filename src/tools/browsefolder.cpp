@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -87,6 +88,36 @@ FolderRoot directoryRoot(const QString& path)
         root.label = root.path;
     return root;
 }
+
+// The desktop's icons, with the style's stock pictures where a bare desktop
+// has no icon theme.
+class FolderIconProvider : public QFileIconProvider {
+public:
+    QIcon icon(IconType type) const override
+    {
+        QIcon icon = QFileIconProvider::icon(type);
+        if (icon.isNull())
+            icon = stock(type == Computer  ? QStyle::SP_ComputerIcon
+                         : type == Drive   ? QStyle::SP_DriveHDIcon
+                         : type == Network ? QStyle::SP_DriveNetIcon
+                         : type == Desktop ? QStyle::SP_DesktopIcon
+                                           : QStyle::SP_DirIcon);
+        return icon;
+    }
+    QIcon icon(const QFileInfo& info) const override
+    {
+        QIcon icon = QFileIconProvider::icon(info);
+        if (icon.isNull())
+            icon = stock(info.isDir() ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
+        return icon;
+    }
+
+private:
+    static QIcon stock(QStyle::StandardPixmap which)
+    {
+        return QApplication::style() ? QApplication::style()->standardIcon(which) : QIcon();
+    }
+};
 
 }  // namespace
 
@@ -350,6 +381,10 @@ public:
         }
         if (role == Qt::ToolTipRole)
             return m_sources[s].model->filePath(src);
+        if (role == Qt::DecorationRole) {
+            const QIcon icon = m_sources[s].model->data(src, role).value<QIcon>();
+            return icon.isNull() ? m_icons.icon(IconType::Folder) : icon;
+        }
         return m_sources[s].model->data(src, role);
     }
 
@@ -467,12 +502,12 @@ private:
         });
     }
 
+    FolderIconProvider m_icons;
     FolderRoot m_root;
     QList<Source> m_sources;
     mutable QHash<void*, Node> m_nodes;
     QModelIndexList m_layoutProxies;
     QList<Node> m_layoutSources;
-    QFileIconProvider m_icons;
 };
 
 // ---------------------------------------------------------------------------
