@@ -21,6 +21,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "cabinet/builder.h"
 #include "cabinet/filelist.h"
 #include "cabinet/form8.h"
 #include "crypto/window/form9.h"
@@ -474,7 +475,15 @@ void TForm1::CompressFilesClick()
     StatusBar1->setPanelText(0, QStringLiteral(" Done"));
 }
 
-void TForm1::DoCabStuffNow() {}
+void TForm1::DoCabStuffNow()
+{
+    // The builder reports its own failures; the self-extracting output
+    // follows only a cabinet that was completed.
+    const cabinet::BuildResult result = cabinet::builderFor(this)->DoCabStuffNow(
+        {this, ListView1, ProgressBar1, StatusBar1}, cabinetName(), outputDirectory());
+    if (result.completed && CheckBox1->isChecked())
+        makeSX();
+}
 
 void TForm1::makeSX()
 {

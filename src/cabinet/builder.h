@@ -1,0 +1,74 @@
+#pragma once
+// The cabinet builder: turns the rows of the file list into one MSZIP
+// cabinet "output directory/cabinet name.cab" through the cabinet library,
+// and reports every failure in a message box (through the prompter).
+//
+// The builder state (the open compression context and its cabinet path)
+// belongs to the main window for its whole life: builderFor(window) gives
+// the window's one builder, created on first use as a child object, so it
+// goes with the window. User-interface thread only; the library's callbacks
+// run on this thread too (only its compression runs on worker threads).
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "cabinet/fci/fci.h"
+
+class QProgressBar;
+class QWidget;
+
+namespace ravelin::cabinet {
+
+class TListView;
+
+struct BuildResult {
+    bool completed = false;  // the cabinet was flushed and the context closed
+    QString cabinetPath;     // the cabinet written (or meant to be)
+    QStringList failedFiles; // sources that did not go in
+};
+
+class CabinetBuilder : public QObject {
+    Q_OBJECT
+public:
+    // What the build shows its progress on; all owned by the window.
+    struct Widgets {
+        QWidget* owner = nullptr;         // parent of the message boxes
+        TListView* list = nullptr;        // rows read from the last to the first
+        QProgressBar* progress = nullptr; // range 0 .. rows, advanced once per file
+        QWidget* statusBar = nullptr;     // hidden while the files are added
+    };
+
+    explicit CabinetBuilder(QObject* parent = nullptr);
+    ~CabinetBuilder() override;  // destroys a context left open
+
+    // One build with the given settings and the list's current rows. Shows
+    // its own messages: a cabinet name or directory over 255 bytes is refused
+    // before anything is written; the cabinet file that cannot be created;
+    // a context still open; no context; the files that could not be added
+    // (one message naming each with the library's text); the flush and the
+    // closing failures.
+    BuildResult DoCabStuffNow(const Widgets& widgets, const QString& cabinetName,
+                              const QString& outputDirectory);
+
+    // Full path of the cabinet while a context is open; empty otherwise.
+    QString currentCabinetPath() const { return m_currentCabinetPath; }
+    // Worker threads for the next context (0: one per processor).
+    void setWorkerThreads(unsigned count) { m_threads = count; }
+
+private:
+    QString m_currentCabinetPath;
+    fci::HFCI m_context = nullptr;
+    fci::ERF m_erf;
+    fci::CCAB m_ccab;
+    QStringList m_pathList;
+    void* m_clientContext = nullptr;  // handed to the library; no callback uses it
+    unsigned m_threads = 0;
+};
+
+// The builder of `window`, made on first use as its child.
+CabinetBuilder* builderFor(QObject* window);
+
+// The message text for a library error code, as the flush message shows it.
+QString errorText(int code);
+
+}  // namespace ravelin::cabinet
