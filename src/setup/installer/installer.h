@@ -26,6 +26,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "setup/installer/installpaths.h"
+
 namespace ravelin::installer {
 
 enum class InstallStep {
@@ -66,19 +68,5 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
 // The options a program uses: cabinets beside the INF, DESTDIR from the
 // environment.
 InstallOptions defaultOptions(const QString& infPath);
-
-// The directory for DIRID 30 and `subdirectory` below `root` (the DESTDIR
-// prefix, "" for none): root + "/" + the subdirectory's components joined by
-// "/". Empty components are dropped; nullopt for a ".." component. Pure.
-std::optional<QString> destinationDirectory(const QString& root, const QString& subdirectory);
-
-// True when `name` may be a file name in the install directory or the name of
-// a cabinet beside the INF: not empty, not "." or "..", no "/" or "\", no NUL.
-bool isSafeFileName(const QString& name);
-
-// The full destination path of file `name` for DIRID 30 + `subdirectory`,
-// or nullopt when either is refused. The result always starts with
-// destinationDirectory(root, subdirectory) + "/". Pure.
-std::optional<QString> destinationFile(const QString& root, const QString& subdirectory, const QString& name);
 
 }  // namespace ravelin::installer
