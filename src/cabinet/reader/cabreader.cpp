@@ -212,8 +212,12 @@ public:
         if (!m_cab && isEmptyCabinet(m_encodedPath))
             return true;
         if (!m_cab) {
-            setError(error, QStringLiteral("cannot open cabinet %1: %2")
-                                .arg(path, QLatin1String(mspackText(m_cabd->last_error(m_cabd)))));
+            int code = m_cabd->last_error(m_cabd);
+            // A file too short to hold a header reads as a read error.
+            QFile f(path);
+            if (f.open(QIODevice::ReadOnly) && !f.read(4).startsWith("MSCF"))
+                code = MSPACK_ERR_SIGNATURE;
+            setError(error, QStringLiteral("cannot open cabinet %1: %2").arg(path, QLatin1String(mspackText(code))));
             return false;
         }
         return true;
