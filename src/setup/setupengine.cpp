@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <sys/stat.h>
 
 #include "cabinet/reader/cabreader.h"
 #include "crypto/blowfish.h"
@@ -39,8 +40,24 @@ bool looksEncrypted(const QString& path, QString* reason)
     return true;
 }
 
+// The decrypted files are written in the package directory, which came from
+// elsewhere: a link placed there under the output's name must not carry the
+// write to another file.
+bool safeOutput(const QString& path, QString* reason)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return true;  // a new file
+    if (S_ISREG(st.st_mode) && st.st_nlink == 1)
+        return true;
+    *reason = QStringLiteral("%1 exists and is not a plain file; it is left alone").arg(path);
+    return false;
+}
+
 bool decrypt(const QString& input, const QString& output, const QString& passPhrase, QString* reason)
 {
+    if (!safeOutput(output, reason))
+        return false;
     try {
         crypto::TBlowFish cipher;
         cipher.setInputType(crypto::TBlowFish::SourceFile);

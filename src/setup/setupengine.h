@@ -2,7 +2,8 @@
 // The setup program's work apart from its windows: recognising the pass
 // phrase by the decrypted INF's first line, restoring the cabinet and
 // installing. Every file name from setup.ini is a bare name in the working
-// directory; a name with a path, "..", or an absolute name is refused.
+// directory; a name with a path, "..", or an absolute name is refused, and a
+// decrypted file is never written through a link that stands under its name.
 //
 // Threads: the caller's (the user-interface thread); no shared state.
 #include <QString>

@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <unistd.h>
 
 #include "crypto/blowfish.h"
 #include "distribution/infwriter.h"
@@ -405,6 +406,9 @@ void TestSetupProgram::brokenEncryptedFiles_data()
     QTest::newRow("cabinet missing") << "ecf missing" << QStringList{kCabDecryption} << 1;
     QTest::newRow("cabinet outside") << "a5 outside" << QStringList{kCabDecryption} << 1;
     QTest::newRow("INF outside") << "a6 outside" << QStringList{kInfDecryption} << 1;
+    QTest::newRow("INF output is a link") << "inf link" << QStringList{kInfDecryption} << 1;
+    QTest::newRow("cabinet output is a link") << "cab link" << QStringList{kCabDecryption} << 1;
+    QTest::newRow("cabinet output is a hard link") << "cab hard link" << QStringList{kCabDecryption} << 1;
 }
 
 void TestSetupProgram::brokenEncryptedFiles()
@@ -433,7 +437,16 @@ void TestSetupProgram::brokenEncryptedFiles()
         QVERIFY(writeFile(m_package + "/setup.ini", readFile(m_package + "/setup.ini").replace("a5=tools.cab", "a5=../evil.cab")));
     else if (damage == "a6 outside")
         QVERIFY(writeFile(m_package + "/setup.ini", readFile(m_package + "/setup.ini").replace("a6=tools.in_", "a6=../work/tools.in_")));
+    else if (damage == "inf link")
+        QVERIFY(QFile::link(m_work + "/tools.inf", m_package + "/tools.inf"));
+    else if (damage == "cab link")
+        QVERIFY(QFile::link(m_work + "/tools.cab", m_package + "/tools.cab"));
+    else if (damage == "cab hard link")
+        QVERIFY(::link(QFile::encodeName(m_work + "/tools.cab").constData(),
+                       QFile::encodeName(m_package + "/tools.cab").constData()) == 0);
     const QStringList outside = tree(m_work);
+    const QByteArray outsideInf = readFile(m_work + "/tools.inf");
+    const QByteArray outsideCab = readFile(m_work + "/tools.cab");
 
     SetupBanner banner(m_package);
     QString status;
@@ -455,6 +468,8 @@ void TestSetupProgram::brokenEncryptedFiles()
     QVERIFY(tree(m_dest).isEmpty());
     QCOMPARE(tree(m_work), outside);
     QVERIFY(!QFileInfo::exists(m_root->filePath("evil.cab")));
+    QCOMPARE(readFile(m_work + "/tools.inf"), outsideInf);
+    QCOMPARE(readFile(m_work + "/tools.cab"), outsideCab);
 }
 
 void TestSetupProgram::readmeMissingAndCancelInReady()
