@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "app/form1.h"
+#include "cabinet/filelist.h"
 #include "cabinet/form8.h"
 #include "settings/preferences.h"
 #include "support/fakeprompter.h"
@@ -66,6 +67,7 @@ private slots:
     void newCabOpensTheDialogAndExitEnds();
     void compressLearnsFromTheFlag();
     void makeSXUsesTheWindowsSettings();
+    void mainRoadEndsInAnExecutable();
 
 private:
     FakePrompter prompter;
@@ -182,6 +184,56 @@ void TestNewCab::makeSXUsesTheWindowsSettings()
     QCOMPARE(prompter.messageTexts(), QStringList{"File not found"});
     QVERIFY(QFile::exists(dir.filePath("setup.cab.cab")));
     QVERIFY(!QFile::exists(dir.filePath("setup.cab.exe")));
+}
+
+void TestNewCab::mainRoadEndsInAnExecutable()
+{
+    // Start, name the cabinet self-extracting, add files, compress: setup.cab.exe.
+    const QByteArray ext = ravelin::test::randomBytes(3000, 5);
+    QVERIFY(ravelin::test::writeFile(QDir::current().filePath("extract.exe"), ext));
+    QTemporaryDir dir;
+    const QByteArray a = ravelin::test::randomBytes(40000, 6);
+    const QByteArray b = QByteArray("line of text\r\n").repeated(300);
+    QVERIFY(ravelin::test::writeFile(dir.filePath("a.bin"), a));
+    QVERIFY(ravelin::test::writeFile(dir.filePath("b.txt"), b));
+    QVERIFY(QDir(dir.path()).mkdir("out"));
+    const QString out = dir.filePath("out");
+    prompter.dialogHandlers.push_back([&](QDialog* d) {
+        auto* dialog = qobject_cast<TForm8*>(d);
+        if (!dialog)
+            return int(QDialog::Rejected);
+        dialog->Edit1->setText("setup.cab");
+        dialog->Edit2->setText(out);
+        dialog->CheckBox1->setChecked(true);
+        dialog->Button1->click();
+        return d->result();
+    });
+    TForm1 form;
+    form.show();
+    QTRY_COMPARE(prompter.dialogs.size(), 1);
+    QVERIFY(form.CheckBox1->isChecked());
+    QVERIFY(form.ListView1->addFile(dir.filePath("a.bin")));
+    QVERIFY(form.ListView1->addFile(dir.filePath("b.txt")));
+    form.CompressFilesClick();
+    QVERIFY2(prompter.messages.isEmpty(), qPrintable(prompter.messageTexts().join("; ")));
+    QVERIFY(!QFile::exists(out + "/setup.cab.cab"));
+    const QByteArray exe = ravelin::test::readFile(out + "/setup.cab.exe");
+    QCOMPARE(exe.left(ext.size()), ext);
+    QCOMPARE(exe.mid(ext.size(), 4), QByteArray("MSCF"));
+    if (ravelin::test::haveProgram("cabextract")) {
+        QVERIFY(ravelin::test::writeFile(dir.filePath("back.cab"), exe.mid(ext.size())));
+        QVERIFY(QDir(dir.path()).mkdir("x"));
+        QCOMPARE(ravelin::test::run("cabextract", {"-q", "-d", dir.filePath("x"), dir.filePath("back.cab")}).exitCode,
+                 0);
+        QCOMPARE(ravelin::test::readFile(dir.filePath("x/a.bin")), a);
+        QCOMPARE(ravelin::test::readFile(dir.filePath("x/b.txt")), b);
+    }
+    QCOMPARE(Preferences().readInteger("AIInt", -1), 1);
+    // A plain build of the same settings leaves the cabinet.
+    form.CheckBox1->setChecked(false);
+    form.CompressFilesClick();
+    QVERIFY(QFile::exists(out + "/setup.cab.cab"));
+    QCOMPARE(Preferences().readInteger("AIInt", -1), 0);
 }
 
 QTEST_MAIN(TestNewCab)
