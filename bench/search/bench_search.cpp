@@ -85,7 +85,7 @@ Round timeIterator(const QString& root, long long* files, long long* bytes)
     return r;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -98,7 +98,7 @@ int main(int argc, char** argv)
     // without reporting them. Count the folders once (untimed) so both rates
     // are per directory entry visited.
     const long long folders =
-        countLines("find " + shellQuote(root) + " -xdev -type d 2>/dev/null") - 1;  // not the root
+        countLines("find " + shellQuote(root) + " -xdev -type d 2>/dev/null") - 1; // not the root
 
     long long files = 0, bytes = 0;
     timeFind(root);

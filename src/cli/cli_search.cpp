@@ -33,15 +33,13 @@ int runSearch(const QStringList& args)
     iterator.SetOptions(tools::fiPath | tools::fiDetails | tools::fiRecurseFolders);
     iterator.SetRootFolder(root);
     bool writeFailed = false;
-    iterator.OnAddFileQuery = [](tools::TFileIterator*, const QString& fileName,
-                                 const tools::TFileInfo&, bool& canAdd) {
-        canAdd = tools::isCabinetFileName(fileName);
-    };
+    iterator.OnAddFileQuery = [](tools::TFileIterator*, const QString& fileName, const tools::TFileInfo&,
+                                 bool& canAdd) { canAdd = tools::isCabinetFileName(fileName); };
     iterator.OnAddFile = [&writeFailed](tools::TFileIterator* sender, const QString& fileName,
                                         const tools::TFileInfo&) {
         const QByteArray line = QFile::encodeName(fileName) + '\n';
-        if (std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout)
-            != static_cast<size_t>(line.size())) {
+        if (std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout) !=
+            static_cast<size_t>(line.size())) {
             writeFailed = true;
             sender->Stop();
         }
@@ -61,5 +59,5 @@ const Registration registration({
     runSearch,
 });
 
-}  // namespace
-}  // namespace ravelin::cli
+} // namespace
+} // namespace ravelin::cli

@@ -53,7 +53,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text)
     return button;
 }
 
-}  // namespace
+} // namespace
 
 // --- the busy picture ----------------------------------------------------------
 
@@ -67,7 +67,10 @@ TFindFileAnimation::TFindFileAnimation(QWidget* parent) : QWidget(parent), m_tim
     setFixedSize(sizeHint());
 }
 
-bool TFindFileAnimation::Active() const { return m_timer->isActive(); }
+bool TFindFileAnimation::Active() const
+{
+    return m_timer->isActive();
+}
 
 void TFindFileAnimation::setActive(bool active)
 {
@@ -119,7 +122,8 @@ QList<QPair<QString, QString>> TForm6::driveItems()
             continue;
         const QString root = volume.rootPath();
         const QString name = volume.name();
-        items.append({root, name.isEmpty() ? root : root + QStringLiteral(" [") + name + QStringLiteral("]")});
+        items.append(
+            {root, name.isEmpty() ? root : root + QStringLiteral(" [") + name + QStringLiteral("]")});
     }
     std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return items;
@@ -129,8 +133,8 @@ TForm6::TForm6(QWidget* owner) : QDialog(owner)
 {
     setObjectName(QStringLiteral("Form6"));
     setWindowTitle(QStringLiteral("Organise Cabs"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowContextHelpButtonHint);
     setFixedSize(462, 371);
 
     auto* column = new QVBoxLayout(this);
@@ -361,7 +365,10 @@ void TForm6::Button3Click()
                     ui::Icon::Information, ui::Ok);
 }
 
-void TForm6::Button4Click() { close(); }
+void TForm6::Button4Click()
+{
+    close();
+}
 
 void TForm6::setChecks(bool checked)
 {
@@ -371,9 +378,15 @@ void TForm6::setChecks(bool checked)
     CheckListBox1->setUpdatesEnabled(true);
 }
 
-void TForm6::CheckAll1Click() { setChecks(true); }
+void TForm6::CheckAll1Click()
+{
+    setChecks(true);
+}
 
-void TForm6::UncheckAll1Click() { setChecks(false); }
+void TForm6::UncheckAll1Click()
+{
+    setChecks(false);
+}
 
 void TForm6::IteratorActivate()
 {
@@ -412,4 +425,4 @@ int runOrganiseWindow(QWidget* owner)
     return ui::prompter().execDialog(&window);
 }
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

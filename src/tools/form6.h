@@ -68,21 +68,21 @@ public:
     ~TForm6() override;
 
     QLabel* Label1 = nullptr;
-    QComboBox* DriveComboBox1 = nullptr;   // item data: the volume's root path
+    QComboBox* DriveComboBox1 = nullptr; // item data: the volume's root path
     QLabel* Label2 = nullptr;
-    QLineEdit* Edit1 = nullptr;            // directory to store cab files
-    QToolButton* SpeedButton1 = nullptr;   // runs BrowseFolder1
+    QLineEdit* Edit1 = nullptr;          // directory to store cab files
+    QToolButton* SpeedButton1 = nullptr; // runs BrowseFolder1
     QListWidget* CheckListBox1 = nullptr;
     QAction* CheckAll1 = nullptr;
     QAction* UncheckAll1 = nullptr;
     QLabel* Label3 = nullptr;
     TFindFileAnimation* Animate1 = nullptr;
-    QPushButton* Button1 = nullptr;        // &Search
-    QPushButton* Button2 = nullptr;        // &Stop
-    QPushButton* Button3 = nullptr;        // &Organise
-    QPushButton* Button4 = nullptr;        // &Close
+    QPushButton* Button1 = nullptr; // &Search
+    QPushButton* Button2 = nullptr; // &Stop
+    QPushButton* Button3 = nullptr; // &Organise
+    QPushButton* Button4 = nullptr; // &Close
 
-    TFileIterator* Iterator = nullptr;     // options all three; root: the drive box's volume
+    TFileIterator* Iterator = nullptr; // options all three; root: the drive box's volume
     TBrowseFolder* BrowseFolder1 = nullptr;
 
     // Entries added since the current or last search began.
@@ -96,10 +96,10 @@ public:
 public slots:
     void DriveComboBox1Change(int index);
     void SpeedButton1Click();
-    void Button1Click();  // &Search
-    void Button2Click();  // &Stop
-    void Button3Click();  // &Organise
-    void Button4Click();  // &Close
+    void Button1Click(); // &Search
+    void Button2Click(); // &Stop
+    void Button3Click(); // &Organise
+    void Button4Click(); // &Close
     void CheckAll1Click();
     void UncheckAll1Click();
 
@@ -110,8 +110,8 @@ public slots:
 
 public:
     // The query, answered on the worker thread: a cabinet name or nothing.
-    static void IteratorAddFileQuery(TFileIterator* sender, const QString& fileName,
-                                     const TFileInfo& info, bool& canAdd);
+    static void IteratorAddFileQuery(TFileIterator* sender, const QString& fileName, const TFileInfo& info,
+                                     bool& canAdd);
 
     void done(int result) override;
 
@@ -141,4 +141,4 @@ private:
 // destroys it when it closes. Returns the dialog's result.
 int runOrganiseWindow(QWidget* owner);
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

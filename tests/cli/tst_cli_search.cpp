@@ -87,8 +87,10 @@ private slots:
     {
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << "/missing" << "no such folder";
-        QTest::newRow("a file") << "/archive" << "not a folder";
+        QTest::newRow("missing") << "/missing"
+                                 << "no such folder";
+        QTest::newRow("a file") << "/archive"
+                                << "not a folder";
     }
     void badRoots()
     {
@@ -118,7 +120,8 @@ private slots:
     {
         if (!QFileInfo::exists("/dev/full"))
             QSKIP("no /dev/full");
-        const auto r = run("/bin/sh", {"-c", QString("'%1' search '%2' > /dev/full").arg(RAVELIN_CAB, m_root)});
+        const auto r =
+            run("/bin/sh", {"-c", QString("'%1' search '%2' > /dev/full").arg(RAVELIN_CAB, m_root)});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains("cannot write"));
     }

@@ -74,7 +74,7 @@ struct HoldAtFirstFile {
     }
 };
 
-}  // namespace
+} // namespace
 
 class TestForm6 : public QObject {
     Q_OBJECT
@@ -82,8 +82,8 @@ private:
     FakePrompter m_prompter;
     std::unique_ptr<FakePrompter::Scope> m_scope;
     std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_root;    // the tree searched
-    QString m_target;  // where cabinets go
+    QString m_root;   // the tree searched
+    QString m_target; // where cabinets go
 
     // Three cabinets (A, B, C, in three folders) among files that are not.
     void makeTree()
@@ -162,8 +162,8 @@ private slots:
         QCOMPARE(form.CheckListBox1->actions(), (QList<QAction*>{form.CheckAll1, form.UncheckAll1}));
 
         const QList<QPair<QWidget*, int>> help{
-            {form.DriveComboBox1, 10}, {form.Edit1, 11}, {form.CheckListBox1, 12}, {form.Animate1, 2},
-            {form.Button1, 2}, {form.Button2, 2}, {form.Button3, 2}, {form.Button4, 2}};
+            {form.DriveComboBox1, 10}, {form.Edit1, 11},  {form.CheckListBox1, 12}, {form.Animate1, 2},
+            {form.Button1, 2},         {form.Button2, 2}, {form.Button3, 2},        {form.Button4, 2}};
         for (const auto& [widget, topic] : help)
             QCOMPARE(widget->property("helpContext").toInt(), topic);
 
@@ -234,10 +234,13 @@ private slots:
             QVERIFY(writeFile(m_root + QString("/f%1.cab").arg(i), "x"));
         TForm6 form;
         QStringList order;
-        connect(&form, &TForm6::iteratorActivated, &form, [&] { order << "activate"; }, Qt::DirectConnection);
-        connect(&form, &TForm6::iteratorFileAdded, &form, [&](const QString& n) { order << n; },
-                Qt::DirectConnection);
-        connect(&form, &TForm6::iteratorTerminated, &form, [&] { order << "terminate"; }, Qt::DirectConnection);
+        connect(
+            &form, &TForm6::iteratorActivated, &form, [&] { order << "activate"; }, Qt::DirectConnection);
+        connect(
+            &form, &TForm6::iteratorFileAdded, &form, [&](const QString& n) { order << n; },
+            Qt::DirectConnection);
+        connect(
+            &form, &TForm6::iteratorTerminated, &form, [&] { order << "terminate"; }, Qt::DirectConnection);
         QStringList handled;
         connect(&form, &TForm6::iteratorActivated, &form, [&] { handled << "activate"; });
         connect(&form, &TForm6::iteratorFileAdded, &form, [&](const QString& n) { handled << n; });
@@ -264,7 +267,7 @@ private slots:
         QTRY_VERIFY(!form.searching());
         QCOMPARE(terminated.count(), 1);
         QCOMPARE(buttons(form), (QList<bool>{true, false, true, true}));
-        QCOMPARE(form.CheckListBox1->count(), 1);  // only the file reported before the stop
+        QCOMPARE(form.CheckListBox1->count(), 1); // only the file reported before the stop
         QVERIFY(form.Iterator->Available());
     }
 
@@ -323,7 +326,7 @@ private slots:
             QVERIFY(!form->isVisible());
             QVERIFY(iterator->Available());
         }
-        form.reset();  // no worker may outlive the window's iterator
+        form.reset(); // no worker may outlive the window's iterator
     }
 
     void closingRightAfterSearchWaits()
@@ -393,7 +396,7 @@ private slots:
 
     void organise_data()
     {
-        QTest::addColumn<QList<bool>>("checked");  // A, B, C in list order
+        QTest::addColumn<QList<bool>>("checked"); // A, B, C in list order
         QTest::newRow("nothing checked") << QList<bool>{false, false, false};
         QTest::newRow("all three") << QList<bool>{true, true, true};
         QTest::newRow("first and last") << QList<bool>{true, false, true};
@@ -432,13 +435,13 @@ private slots:
         QVERIFY(writeFile(m_target + "/B.Cab", "already here"));
         TForm6 form;
         search(form);
-        form.Edit1->setText(m_target + "/");  // a doubled separator is fine
+        form.Edit1->setText(m_target + "/"); // a doubled separator is fine
         form.Button3Click();
         QCOMPARE(readFile(m_target + "/B.Cab"), QByteArray("already here"));
         QCOMPARE(readFile(m_root + "/one/two/B.Cab"), QByteArray("cabinet B"));
         QCOMPARE(readFile(m_target + "/A.cab"), QByteArray("cabinet A"));
         QCOMPARE(readFile(m_target + "/C.CAB"), QByteArray("cabinet C"));
-        QCOMPARE(form.CheckListBox1->count(), 0);  // removed all the same
+        QCOMPARE(form.CheckListBox1->count(), 0); // removed all the same
         QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
     }
 
@@ -507,7 +510,6 @@ private slots:
         QCOMPARE(m_prompter.dialogs.first().className, QString("ravelin::tools::TForm6"));
         QCOMPARE(m_prompter.dialogs.first().windowTitle, QString("Organise Cabs"));
     }
-
 };
 
 QTEST_MAIN(TestForm6)

@@ -28,7 +28,7 @@ private slots:
                     seen << form;
                     if (form->CheckListBox1->count() != 0 || !form->Edit1->text().isEmpty())
                         return -1;
-                    form->Edit1->setText("typed");  // must not survive into the next opening
+                    form->Edit1->setText("typed"); // must not survive into the next opening
                 }
                 return int(QDialog::Rejected);
             });

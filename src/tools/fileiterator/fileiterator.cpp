@@ -38,7 +38,7 @@ struct DirCloser {
     ~DirCloser() { ::closedir(dir); }
 };
 
-}  // namespace
+} // namespace
 
 // One walk: the options as they were when it began, the volume it keeps to,
 // and the text of the folder being listed (grown and cut back as the walk
@@ -49,8 +49,8 @@ struct TFileIterator::Walk {
     bool details;
     bool recurse;
     dev_t device;
-    QString folder;  // F, without a trailing "/"
-    QString bare;    // buffer for bare names when fiPath is off
+    QString folder; // F, without a trailing "/"
+    QString bare;   // buffer for bare names when fiPath is off
 
     // Lists the open folder `fd` (taken over and closed) whose text is
     // `folder`, reporting its files and walking its subfolders depth first.
@@ -66,14 +66,14 @@ struct TFileIterator::Walk {
         while (self->m_state.load(std::memory_order_relaxed) != TFileIteratorState::Stopping) {
             const dirent* entry = ::readdir(dir);
             if (!entry)
-                break;  // the end, or a folder that stopped being readable
+                break; // the end, or a folder that stopped being readable
             const char* name = entry->d_name;
             unsigned char type = entry->d_type;
             struct stat st;
             bool haveStat = false;
             if (type == DT_UNKNOWN) {
                 if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue;  // gone since it was listed
+                    continue; // gone since it was listed
                 haveStat = true;
                 type = IFTODT(st.st_mode);
             }
@@ -85,10 +85,10 @@ struct TFileIterator::Walk {
                     continue;
                 const int sub = ::openat(fd, name, kOpenFolderFlags | O_NOFOLLOW);
                 if (sub < 0)
-                    continue;  // unreadable: skipped silently
+                    continue; // unreadable: skipped silently
                 struct stat folderStat;
                 if (::fstat(sub, &folderStat) != 0 || folderStat.st_dev != device) {
-                    ::close(sub);  // another volume is mounted here
+                    ::close(sub); // another volume is mounted here
                     continue;
                 }
                 folder.append(u'/');
@@ -182,8 +182,7 @@ bool TFileIterator::HasFileHandlers() const
 void TFileIterator::Stop()
 {
     TFileIteratorState expected = TFileIteratorState::Running;
-    m_state.compare_exchange_strong(expected, TFileIteratorState::Stopping,
-                                    std::memory_order_acq_rel);
+    m_state.compare_exchange_strong(expected, TFileIteratorState::Stopping, std::memory_order_acq_rel);
 }
 
 void TFileIterator::Execute()
@@ -193,9 +192,8 @@ void TFileIterator::Execute()
     if (!HasFileHandlers())
         return;
     TFileIteratorState expected = TFileIteratorState::Idle;
-    if (!m_state.compare_exchange_strong(expected, TFileIteratorState::Running,
-                                         std::memory_order_acq_rel))
-        throw EFileIteratorError(kIteratorNotAvailable);  // another thread won the race
+    if (!m_state.compare_exchange_strong(expected, TFileIteratorState::Running, std::memory_order_acq_rel))
+        throw EFileIteratorError(kIteratorNotAvailable); // another thread won the race
 
     std::exception_ptr error;
     try {
@@ -223,8 +221,7 @@ void TFileIterator::walkRoot()
         folder.chop(1);
     // An empty folder text stands for the root, whose entries are reported
     // as "" + "/" + name.
-    const QByteArray native =
-        QFile::encodeName(folder.isEmpty() ? QString(paths::separator) : folder);
+    const QByteArray native = QFile::encodeName(folder.isEmpty() ? QString(paths::separator) : folder);
     // The root itself is opened as named (a link given as the root is used);
     // below it no link is ever followed.
     const int fd = ::open(native.constData(), kOpenFolderFlags);
@@ -252,4 +249,4 @@ bool isCabinetFileName(const QString& fileName)
     return paths::extension(fileName).toUpper() == QLatin1String(".CAB");
 }
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

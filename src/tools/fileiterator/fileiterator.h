@@ -34,9 +34,9 @@ inline constexpr const char* kIteratorNotAvailable =
     "Iterator is not available at the moment. Please call later, but do call";
 
 enum TFileIteratorOption {
-    fiPath = 0x1,            // report full paths instead of bare names
-    fiDetails = 0x2,         // fill TFileInfo
-    fiRecurseFolders = 0x4,  // descend into subfolders
+    fiPath = 0x1,           // report full paths instead of bare names
+    fiDetails = 0x2,        // fill TFileInfo
+    fiRecurseFolders = 0x4, // descend into subfolders
 };
 Q_DECLARE_FLAGS(TFileIteratorOptions, TFileIteratorOption)
 Q_DECLARE_OPERATORS_FOR_FLAGS(TFileIteratorOptions)
@@ -46,17 +46,17 @@ enum class TFileIteratorState { Idle, Running, Stopping };
 // Facts about one reported file, filled only with fiDetails (all zero
 // otherwise; handlers must not rely on them then).
 struct TFileInfo {
-    int64_t Size = 0;   // bytes (lstat st_size; a link's own size)
-    uint32_t Time = 0;  // local DOS date in the high 16 bits, DOS time in the low 16
-    uint32_t Attr = 0;  // DOS attribute bits, masked with 0x27
+    int64_t Size = 0;  // bytes (lstat st_size; a link's own size)
+    uint32_t Time = 0; // local DOS date in the high 16 bits, DOS time in the low 16
+    uint32_t Attr = 0; // DOS attribute bits, masked with 0x27
 };
 
 class TFileIterator;
 
 using TAddFileEvent =
     std::function<void(TFileIterator* sender, const QString& fileName, const TFileInfo& info)>;
-using TAddFileQueryEvent = std::function<void(TFileIterator* sender, const QString& fileName,
-                                              const TFileInfo& info, bool& canAdd)>;
+using TAddFileQueryEvent =
+    std::function<void(TFileIterator* sender, const QString& fileName, const TFileInfo& info, bool& canAdd)>;
 using TNotifyEvent = std::function<void(TFileIterator* sender)>;
 
 class TFileIterator : public QObject {
@@ -135,4 +135,4 @@ private:
 // upper-cased, is ".CAB". A name without an extension is refused.
 bool isCabinetFileName(const QString& fileName);
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

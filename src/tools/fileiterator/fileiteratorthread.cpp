@@ -7,8 +7,7 @@
 
 namespace ravelin::tools {
 
-TFileIteratorThread::TFileIteratorThread(TFileIterator* iterator, bool createSuspended)
-    : m_iterator(iterator)
+TFileIteratorThread::TFileIteratorThread(TFileIterator* iterator, bool createSuspended) : m_iterator(iterator)
 {
     if (!createSuspended) {
         m_started = true;
@@ -40,4 +39,4 @@ void TFileIteratorThread::run()
     delete this;
 }
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

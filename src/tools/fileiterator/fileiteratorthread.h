@@ -33,11 +33,11 @@ public:
     TFileIteratorThread& operator=(const TFileIteratorThread&) = delete;
 
 private:
-    ~TFileIteratorThread() = default;  // only the run itself frees the object
+    ~TFileIteratorThread() = default; // only the run itself frees the object
     void run();
 
     TFileIterator* m_iterator;
     std::atomic<bool> m_started{false};
 };
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

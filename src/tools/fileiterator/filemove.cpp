@@ -38,7 +38,7 @@ int copyRegular(const char* from, const char* to, const struct stat& sourceStat)
     auto fail = [&](int error) {
         ::close(out.fd);
         out.fd = -1;
-        ::unlink(to);  // ours: created with O_EXCL above
+        ::unlink(to); // ours: created with O_EXCL above
         return error;
     };
 
@@ -89,10 +89,10 @@ int copyLink(const char* from, const char* to, const struct stat& sourceStat)
     if (length < 0)
         return errno;
     if (static_cast<size_t>(length) >= target.size())
-        return ENAMETOOLONG;  // the link changed under us
+        return ENAMETOOLONG; // the link changed under us
     target[static_cast<size_t>(length)] = '\0';
     if (::symlink(target.data(), to) != 0)
-        return errno;  // EEXIST when the name is taken
+        return errno; // EEXIST when the name is taken
     return 0;
 }
 
@@ -109,7 +109,7 @@ int copyThenDelete(const char* from, const char* to)
     else if (S_ISLNK(st.st_mode))
         error = copyLink(from, to, st);
     else
-        return EXDEV;  // devices, pipes and sockets do not travel
+        return EXDEV; // devices, pipes and sockets do not travel
     if (error)
         return error;
     if (::unlink(from) != 0) {
@@ -120,7 +120,7 @@ int copyThenDelete(const char* from, const char* to)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int moveFileNoReplace(const QString& fromPath, const QString& toPath)
 {
@@ -153,4 +153,4 @@ int moveFileNoReplace(const QString& fromPath, const QString& toPath)
     return error;
 }
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

@@ -20,4 +20,4 @@ namespace ravelin::tools {
 // the target directory is missing, ...).
 int moveFileNoReplace(const QString& from, const QString& to);
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

@@ -30,8 +30,8 @@ public:
     explicit OtherVolume(const QString& here)
     {
         QFile mounts("/proc/mounts");
-        if (mounts.open(QIODevice::ReadOnly) && mounts.readAll().contains(" /dev/shm ")
-            && deviceOf("/dev/shm") != deviceOf(here) && QFileInfo("/dev/shm").isWritable()) {
+        if (mounts.open(QIODevice::ReadOnly) && mounts.readAll().contains(" /dev/shm ") &&
+            deviceOf("/dev/shm") != deviceOf(here) && QFileInfo("/dev/shm").isWritable()) {
             m_tmp = std::make_unique<QTemporaryDir>("/dev/shm/ravelin-move-XXXXXX");
             if (m_tmp->isValid()) {
                 m_path = m_tmp->path();
@@ -44,8 +44,9 @@ public:
             m_mounted = QFile::encodeName(point);
             m_path = point;
         } else {
-            m_reason = QString("no second file system: /dev/shm is not a separate tmpfs and mount failed (%1)")
-                           .arg(QString::fromLocal8Bit(std::strerror(errno)));
+            m_reason =
+                QString("no second file system: /dev/shm is not a separate tmpfs and mount failed (%1)")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno)));
         }
     }
     ~OtherVolume()
@@ -67,4 +68,4 @@ private:
     QString m_reason;
 };
 
-}  // namespace ravelin::test
+} // namespace ravelin::test

@@ -25,10 +25,10 @@ namespace {
 
 // Records every event of one walk.
 struct Recorder {
-    QStringList files;        // OnAddFile names, in order
-    QStringList queried;      // OnAddFileQuery names, in order
-    QList<TFileInfo> infos;   // OnAddFile details
-    QStringList events;       // "activate", "query", "add", "terminate"
+    QStringList files;      // OnAddFile names, in order
+    QStringList queried;    // OnAddFileQuery names, in order
+    QList<TFileInfo> infos; // OnAddFile details
+    QStringList events;     // "activate", "query", "add", "terminate"
 
     void attach(TFileIterator& it, bool query = true)
     {
@@ -54,7 +54,7 @@ QStringList sorted(QStringList list)
     return list;
 }
 
-}  // namespace
+} // namespace
 
 class TestFileIterator : public QObject {
     Q_OBJECT
@@ -101,8 +101,8 @@ private slots:
         Recorder r;
         r.attach(it);
         it.Execute();
-        QCOMPARE(sorted(r.files), sorted({m_root + "/top.cab", m_root + "/.hidden.txt",
-                                          m_root + "/sub/a.txt", m_root + "/sub/deeper/b.CAB"}));
+        QCOMPARE(sorted(r.files), sorted({m_root + "/top.cab", m_root + "/.hidden.txt", m_root + "/sub/a.txt",
+                                          m_root + "/sub/deeper/b.CAB"}));
         QCOMPARE(r.queried, r.files);
         QCOMPARE(r.events.first(), QString("activate"));
         QCOMPARE(r.events.last(), QString("terminate"));
@@ -205,7 +205,8 @@ private slots:
         };
         const QStringList names = topFiles(root);
         QStringList expected;
-        for (const QFileInfo& fi : QDir("/").entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        for (const QFileInfo& fi :
+             QDir("/").entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
             if (!fi.isDir() || fi.isSymLink())
                 expected << "/" + fi.fileName();
         expected.sort();
@@ -258,7 +259,9 @@ private slots:
         QVERIFY(writeFile(path, content));
         // 2021-06-15 13:45:31 local time; DOS time keeps 2-second steps.
         QDateTime when(QDate(2021, 6, 15), QTime(13, 45, 31));
-        struct utimbuf times{when.toSecsSinceEpoch(), when.toSecsSinceEpoch()};
+        struct utimbuf times {
+            when.toSecsSinceEpoch(), when.toSecsSinceEpoch()
+        };
         QCOMPARE(::utime(QFile::encodeName(path).constData(), &times), 0);
         if (readOnly)
             QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0444), 0);
@@ -272,8 +275,8 @@ private slots:
         const TFileInfo info = r.infos.first();
         QCOMPARE(info.Size, int64_t(content.size()));
         QCOMPARE(info.Attr, attr);
-        const uint32_t expectedTime = (uint32_t((2021 - 1980) << 9 | 6 << 5 | 15) << 16)
-                                      | uint32_t(13 << 11 | 45 << 5 | 31 / 2);
+        const uint32_t expectedTime =
+            (uint32_t((2021 - 1980) << 9 | 6 << 5 | 15) << 16) | uint32_t(13 << 11 | 45 << 5 | 31 / 2);
         QCOMPARE(info.Time, expectedTime);
     }
 
@@ -393,7 +396,7 @@ private slots:
             if (stopReturned)
                 ++afterStop;
             if (++added == 10)
-                while (!release)  // hold the walk until the stop is made
+                while (!release) // hold the walk until the stop is made
                     std::this_thread::yield();
         };
         it.OnTerminate = [&](TFileIterator*) { ++terminated; };
@@ -444,16 +447,17 @@ private slots:
             }
             sender->Stop();
             try {
-                sender->SetOptions(fiPath);  // stopping is not idle either
+                sender->SetOptions(fiPath); // stopping is not idle either
             } catch (const EFileIteratorError& e) {
                 errors << e.what();
             }
         };
         it.Execute();
-        QCOMPARE(errors, (QStringList{"Cannot change options on fly. Try later",
-                                      "Cannot change options on fly. Try later",
-                                      "Iterator is not available at the moment. Please call later, but do call",
-                                      "Cannot change options on fly. Try later"}));
+        QCOMPARE(
+            errors,
+            (QStringList{"Cannot change options on fly. Try later", "Cannot change options on fly. Try later",
+                         "Iterator is not available at the moment. Please call later, but do call",
+                         "Cannot change options on fly. Try later"}));
         QCOMPARE(it.Options(), TFileIteratorOptions(fiPath | fiDetails | fiRecurseFolders));
         QCOMPARE(it.RootFolder(), m_root);
         // Idle again: changes are taken.

@@ -22,8 +22,8 @@ using ravelin::test::randomBytes;
 using ravelin::test::readFile;
 using ravelin::test::writeFile;
 
-using ravelin::test::OtherVolume;
 using ravelin::test::deviceOf;
+using ravelin::test::OtherVolume;
 
 class TestFileMove : public QObject {
     Q_OBJECT
