@@ -18,7 +18,7 @@
 
 namespace {
 
-const QString kPhrase = QStringLiteral("bench pass word!");  // 16 bytes, openssl's bf key size
+const QString kPhrase = QStringLiteral("bench pass word!"); // 16 bytes, openssl's bf key size
 
 double seconds(std::chrono::steady_clock::duration d)
 {
@@ -27,7 +27,7 @@ double seconds(std::chrono::steady_clock::duration d)
 
 long peakKb(int who)
 {
-    rusage u {};
+    rusage u{};
     getrusage(who, &u);
     return u.ru_maxrss;
 }
@@ -43,7 +43,7 @@ bool sameFiles(const QString& a, const QString& b)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -86,8 +86,8 @@ int main(int argc, char** argv)
 
         t0 = std::chrono::steady_clock::now();
         QProcess openssl;
-        openssl.start("openssl", {"enc", "-provider", "legacy", "-provider", "default", "-bf-ecb",
-                                  "-nopad", "-K", hexKey, "-in", plain, "-out", theirs});
+        openssl.start("openssl", {"enc", "-provider", "legacy", "-provider", "default", "-bf-ecb", "-nopad",
+                                  "-K", hexKey, "-in", plain, "-out", theirs});
         if (!openssl.waitForFinished(600000) || openssl.exitCode() != 0) {
             std::fprintf(stderr, "openssl failed: %s\n", openssl.readAllStandardError().constData());
             return 1;
@@ -104,8 +104,8 @@ int main(int argc, char** argv)
     std::printf("ratio                  %8.2f x openssl\n", bestTheirs / bestOurs);
     std::printf("outputs identical      %s\n", same ? "yes" : "NO");
     // The peak grows by the one piece buffer of the file loop, whatever the size.
-    std::printf("peak RSS               %ld KiB before, %ld KiB after (+%ld KiB for %lld MiB)\n",
-                rssBefore, rssAfter, rssAfter - rssBefore, static_cast<long long>(megabytes));
+    std::printf("peak RSS               %ld KiB before, %ld KiB after (+%ld KiB for %lld MiB)\n", rssBefore,
+                rssAfter, rssAfter - rssBefore, static_cast<long long>(megabytes));
     QFile::remove(plain);
     QFile::remove(ours);
     QFile::remove(theirs);

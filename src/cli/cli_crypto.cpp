@@ -49,8 +49,7 @@ int runCrypto(const char* name, bool encrypt, const QStringList& args)
     if (input.isEmpty())
         return usage(name);
     if (!haveOutput)
-        output = paths::changeExtension(input, encrypt ? QStringLiteral(".ecf")
-                                                       : QStringLiteral(".cab"));
+        output = paths::changeExtension(input, encrypt ? QStringLiteral(".ecf") : QStringLiteral(".cab"));
 
     // A missing input is reported before anyone is asked for a pass phrase.
     if (!QFile::exists(input)) {
@@ -101,6 +100,6 @@ const Registration decryptCommand({
     [](const QStringList& args) { return runCrypto("decrypt", false, args); },
 });
 
-}  // namespace
+} // namespace
 
-}  // namespace ravelin::cli
+} // namespace ravelin::cli

@@ -26,7 +26,7 @@ QByteArray withoutLineEnd(QByteArray line)
 // are restored on every path.
 bool askTerminal(int tty, const char* prompt, QByteArray* line)
 {
-    termios saved {};
+    termios saved{};
     const bool isTerminal = ::tcgetattr(tty, &saved) == 0;
     if (isTerminal) {
         termios quiet = saved;
@@ -56,7 +56,7 @@ bool askTerminal(int tty, const char* prompt, QByteArray* line)
     return ended || !line->isEmpty();
 }
 
-}  // namespace
+} // namespace
 
 PassPhrase readPassPhrase(const QString& passFile, bool confirm)
 {
@@ -64,8 +64,8 @@ PassPhrase readPassPhrase(const QString& passFile, bool confirm)
     if (!passFile.isEmpty()) {
         QFile file(passFile);
         if (!file.open(QIODevice::ReadOnly)) {
-            result.error = QStringLiteral("cannot read the pass-phrase file %1: %2")
-                               .arg(passFile, file.errorString());
+            result.error =
+                QStringLiteral("cannot read the pass-phrase file %1: %2").arg(passFile, file.errorString());
             return result;
         }
         const QByteArray line = withoutLineEnd(file.readLine());
@@ -129,4 +129,4 @@ PassPhrase acceptablePassPhrase(const QString& passFile, bool confirm)
     return p;
 }
 
-}  // namespace ravelin::cli
+} // namespace ravelin::cli

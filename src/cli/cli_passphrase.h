@@ -16,8 +16,8 @@ inline constexpr int kMaxPassPhrase = 56;
 
 struct PassPhrase {
     bool ok = false;
-    QString text;    // the phrase, when ok
-    QString error;   // why there is none, when not ok
+    QString text;  // the phrase, when ok
+    QString error; // why there is none, when not ok
 };
 
 // Reads the phrase from the first source that is present; `passFile` empty
@@ -32,4 +32,4 @@ QString passPhraseProblem(const QString& phrase);
 // cipher, or ok == false with the reason.
 PassPhrase acceptablePassPhrase(const QString& passFile, bool confirm);
 
-}  // namespace ravelin::cli
+} // namespace ravelin::cli

@@ -3,7 +3,7 @@
 #include <QtEndian>
 
 #include <cstring>
-#include <string.h>  // explicit_bzero
+#include <string.h> // explicit_bzero
 
 #include "crypto/pitable.h"
 
@@ -17,8 +17,7 @@ constexpr int kMaxKeyLength = 65;
 // F(x) = ((S1[a] + S2[b]) xor S3[c]) + S4[d], a the most significant byte.
 inline quint32 f(const quint32* s, quint32 x)
 {
-    return ((s[x >> 24] + s[256 + ((x >> 16) & 0xff)]) ^ s[512 + ((x >> 8) & 0xff)]) +
-           s[768 + (x & 0xff)];
+    return ((s[x >> 24] + s[256 + ((x >> 16) & 0xff)]) ^ s[512 + ((x >> 8) & 0xff)]) + s[768 + (x & 0xff)];
 }
 
 // N blocks at once: each block's rounds depend on the previous round, so
@@ -69,8 +68,7 @@ inline void decipherLanes(const quint32* p, const quint32* s, quint32 (&l)[N], q
 }
 
 template <int N>
-inline void transformLanes(bool decipher, const quint32* p, const quint32* s, const quint8* in,
-                           quint8* out)
+inline void transformLanes(bool decipher, const quint32* p, const quint32* s, const quint8* in, quint8* out)
 {
     quint32 l[N];
     quint32 r[N];
@@ -92,11 +90,10 @@ inline void transformLanes(bool decipher, const quint32* p, const quint32* s, co
 
 constexpr int kLanes = 4;
 
-}  // namespace
+} // namespace
 
 TBlowFish::TBlowFish(QObject* owner)
-    : TCrypto(owner),
-      PArray(std::make_unique<quint32[]>(kPArrayWords)),
+    : TCrypto(owner), PArray(std::make_unique<quint32[]>(kPArrayWords)),
       SBoxes(std::make_unique<quint32[]>(kSBoxWords))
 {
     BlockSize = 8;
@@ -153,7 +150,7 @@ void TBlowFish::SetupKeys()
     std::memcpy(PArray.get(), kPiWords, sizeof(quint32) * kPArrayWords);
     std::memcpy(SBoxes.get(), kPiWords + kPArrayWords, sizeof(quint32) * kSBoxWords);
     if (Key.isEmpty())
-        return;  // the initial tables as they are: no mixing, no expansion
+        return; // the initial tables as they are: no mixing, no expansion
 
     // One byte per character, as the key text is held in an 8-bit code page.
     quint8 bytes[kMaxKeyLength];
@@ -188,8 +185,7 @@ void TBlowFish::SetupKeys()
     LeftHalf = RightHalf = nullptr;
 }
 
-bool TBlowFish::TransformBlocks(bool decipher, const quint8* in, quint8* out,
-                                qsizetype blocks) const
+bool TBlowFish::TransformBlocks(bool decipher, const quint8* in, quint8* out, qsizetype blocks) const
 {
     const quint32* p = PArray.get();
     const quint32* s = SBoxes.get();
@@ -201,8 +197,7 @@ bool TBlowFish::TransformBlocks(bool decipher, const quint8* in, quint8* out,
     return true;
 }
 
-static void runFile(bool encrypt, const QString& input, const QString& output,
-                    const QString& passPhrase)
+static void runFile(bool encrypt, const QString& input, const QString& output, const QString& passPhrase)
 {
     TBlowFish fish;
     fish.setInputType(TBlowFish::SourceFile);
@@ -226,4 +221,4 @@ void decryptFile(const QString& input, const QString& output, const QString& pas
     runFile(false, input, output, passPhrase);
 }
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

@@ -36,11 +36,10 @@ protected:
     void EncipherBlock() override;
     void DecipherBlock() override;
     void SetupKeys() override;
-    bool TransformBlocks(bool decipher, const quint8* in, quint8* out,
-                         qsizetype blocks) const override;
+    bool TransformBlocks(bool decipher, const quint8* in, quint8* out, qsizetype blocks) const override;
 
-    std::unique_ptr<quint32[]> PArray;  // P1..P18
-    std::unique_ptr<quint32[]> SBoxes;  // S-boxes 1..4, 256 words each
+    std::unique_ptr<quint32[]> PArray; // P1..P18
+    std::unique_ptr<quint32[]> SBoxes; // S-boxes 1..4, 256 words each
     // The halves the round code works on: the two words of the block being
     // transformed, or the pair of words of the key expansion.
     quint32* LeftHalf = nullptr;
@@ -57,4 +56,4 @@ void encryptFile(const QString& input, const QString& output, const QString& pas
 // Decrypts likewise; the output keeps the padding zeros.
 void decryptFile(const QString& input, const QString& output, const QString& passPhrase);
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

@@ -17,18 +17,14 @@
 
 namespace ravelin::crypto {
 
-ECryptoError::ECryptoError(const QString& message)
-    : std::runtime_error(message.toLocal8Bit().toStdString())
+ECryptoError::ECryptoError(const QString& message) : std::runtime_error(message.toLocal8Bit().toStdString())
 {
 }
 
 EInOutError::EInOutError(int errorCode, const QString& path, const char* step)
     : ECryptoError(QStringLiteral("%1 %2: %3")
-                       .arg(QLatin1String(step), path,
-                            QString::fromLocal8Bit(std::strerror(errorCode)))),
-      m_errorCode(errorCode),
-      m_path(path),
-      m_step(QLatin1String(step))
+                       .arg(QLatin1String(step), path, QString::fromLocal8Bit(std::strerror(errorCode)))),
+      m_errorCode(errorCode), m_path(path), m_step(QLatin1String(step))
 {
 }
 
@@ -58,7 +54,10 @@ private:
     int m_fd;
 };
 
-QByteArray encodedPath(const QString& path) { return QFile::encodeName(path); }
+QByteArray encodedPath(const QString& path)
+{
+    return QFile::encodeName(path);
+}
 
 // Reads until `size` bytes came or the end of the file; the count read.
 qsizetype readFully(int fd, quint8* buffer, qsizetype size, const QString& path)
@@ -169,14 +168,17 @@ private:
 
 // The ECB file loop reads this many 4,096-byte pieces at once when the
 // cipher can transform many blocks at a time; memory stays at one such piece.
-constexpr qsizetype kBulkPieces = 128;  // 512 KiB
+constexpr qsizetype kBulkPieces = 128; // 512 KiB
 constexpr int kMaxThreads = 8;
 
-}  // namespace
+} // namespace
 
 TCrypto::TCrypto(QObject* owner) : QObject(owner) {}
 
-TCrypto::~TCrypto() { wipeKey(); }
+TCrypto::~TCrypto()
+{
+    wipeKey();
+}
 
 void TCrypto::wipeKey()
 {
@@ -196,11 +198,20 @@ void TCrypto::setKey(const QString& key)
     Key = key;
 }
 
-bool TCrypto::TransformBlocks(bool, const quint8*, quint8*, qsizetype) const { return false; }
+bool TCrypto::TransformBlocks(bool, const quint8*, quint8*, qsizetype) const
+{
+    return false;
+}
 
-void TCrypto::Encrypt(bool KeepState) { run(true, KeepState); }
+void TCrypto::Encrypt(bool KeepState)
+{
+    run(true, KeepState);
+}
 
-void TCrypto::Decrypt(bool KeepState) { run(false, KeepState); }
+void TCrypto::Decrypt(bool KeepState)
+{
+    run(false, KeepState);
+}
 
 void TCrypto::run(bool encrypt, bool KeepState)
 {
@@ -222,9 +233,8 @@ void TCrypto::run(bool encrypt, bool KeepState)
         break;
     case SourceByteArray:
         if (InputLength < 0 || InputLength > kBufferSize)
-            throw ECryptoError(QStringLiteral("InputLength %1 is outside 0 to %2 bytes")
-                                   .arg(InputLength)
-                                   .arg(kBufferSize));
+            throw ECryptoError(
+                QStringLiteral("InputLength %1 is outside 0 to %2 bytes").arg(InputLength).arg(kBufferSize));
         if (!InputData && InputLength > 0)
             throw ECryptoError(QStringLiteral("InputData is not set"));
         if (!OutputData)
@@ -264,7 +274,7 @@ void TCrypto::run(bool encrypt, bool KeepState)
             std::memcpy(DataBuffer, copy.constData(), size_t(copy.size()));
             DataBuffer[InputLength] = 0;
             runBuffer(true);
-            InputData = nullptr;  // the copy is released now
+            InputData = nullptr; // the copy is released now
         }
         break;
     }
@@ -374,7 +384,7 @@ void TCrypto::DecryptBuffer()
         for (qint32 p = 0; p < InputLength; p += bs) {
             const int n = std::min<qint32>(bs, InputLength - p);
             std::memcpy(WorkBlock, ChainRegister.get(), bs);
-            EncipherBlock();  // CFB deciphers with the forward cipher
+            EncipherBlock(); // CFB deciphers with the forward cipher
             std::memcpy(cipherText, DataBuffer + p, n);
             if (n == bs)
                 std::memcpy(ChainRegister.get(), cipherText, bs);
@@ -412,8 +422,8 @@ void TCrypto::fileLoop(bool encrypt)
     if (::fstat(out.get(), &outStat) != 0)
         throw EInOutError(errno, OutputFilePath, "stat");
     if (outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino)
-        throw ECryptoError(QStringLiteral("the output %1 is the input file %2")
-                               .arg(OutputFilePath, InputFilePath));
+        throw ECryptoError(
+            QStringLiteral("the output %1 is the input file %2").arg(OutputFilePath, InputFilePath));
     if (S_ISREG(outStat.st_mode) && ::ftruncate(out.get(), 0) != 0)
         throw EInOutError(errno, OutputFilePath, "create");
 
@@ -441,8 +451,7 @@ void TCrypto::fileLoop(bool encrypt)
         const qsizetype bs = BlockSize;
         std::unique_ptr<BlockWorkers> workers;
         if (S_ISREG(inStat.st_mode) && inStat.st_size > chunk) {
-            const int threads =
-                std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxThreads);
+            const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxThreads);
             if (threads > 1)
                 workers = std::make_unique<BlockWorkers>(threads - 1);
         }
@@ -479,4 +488,4 @@ void TCrypto::fileLoop(bool encrypt)
         throw EInOutError(e, OutputFilePath, "close");
 }
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

@@ -138,9 +138,9 @@ public:
 
 protected:
     // Virtual operations, in slot order.
-    virtual void EncipherBlock() = 0;  // WorkBlock[0 .. BlockSize) in place
-    virtual void DecipherBlock() = 0;  // WorkBlock[0 .. BlockSize) in place
-    virtual void SetupKeys() = 0;      // the key schedule from Key
+    virtual void EncipherBlock() = 0; // WorkBlock[0 .. BlockSize) in place
+    virtual void DecipherBlock() = 0; // WorkBlock[0 .. BlockSize) in place
+    virtual void SetupKeys() = 0;     // the key schedule from Key
     // DataBuffer[0 .. InputLength) into OutputData by CipherMode; pads
     // InputLength in ECBMode and CBCMode.
     virtual void EncryptBuffer();
@@ -151,14 +151,13 @@ protected:
     // a time. It is called from several threads at once and must only read
     // the key schedule. Returns false when not offered (the default); the
     // loops then use EncipherBlock / DecipherBlock.
-    virtual bool TransformBlocks(bool decipher, const quint8* in, quint8* out,
-                                 qsizetype blocks) const;
+    virtual bool TransformBlocks(bool decipher, const quint8* in, quint8* out, qsizetype blocks) const;
 
     // Overwrites the component's own copy of Key with zeros and empties it.
     void wipeKey();
 
     QString IVector;
-    std::unique_ptr<quint8[]> ChainRegister;  // BlockSize bytes once allocated
+    std::unique_ptr<quint8[]> ChainRegister; // BlockSize bytes once allocated
     QString Key;
     TSourceType InputType = SourceFile;
     TCipherMode CipherMode = ECBMode;
@@ -179,4 +178,4 @@ private:
     bool m_prepared = false;
 };
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

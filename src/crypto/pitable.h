@@ -8,8 +8,8 @@ namespace ravelin::crypto {
 
 inline constexpr int kPArrayWords = 18;
 inline constexpr int kSBoxWords = 4 * 256;
-inline constexpr int kPiWordCount = kPArrayWords + kSBoxWords;  // 1,042
+inline constexpr int kPiWordCount = kPArrayWords + kSBoxWords; // 1,042
 
 extern const quint32 kPiWords[kPiWordCount];
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

@@ -65,8 +65,7 @@ private slots:
         QCOMPARE(fake.dialogs[0].className, QStringLiteral("ravelin::crypto::TForm9"));
         QCOMPARE(fake.dialogs[1].windowTitle, QStringLiteral("Encryption / Decryption"));
         const QString opening = QStringLiteral("|Bits: 0||&Encrypt|");
-        QCOMPARE(states, QStringList({opening, "Encryption Complete!", opening,
-                                      "Encryption Complete!"}));
+        QCOMPARE(states, QStringList({opening, "Encryption Complete!", opening, "Encryption Complete!"}));
         QCOMPARE(QFileInfo(dir.filePath("disk1.ecf")).size(), 3000);
         QCOMPARE(form.findChildren<TForm9*>().size(), 0);
     }

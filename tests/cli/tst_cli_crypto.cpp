@@ -52,7 +52,7 @@ ProcessResult cab(const QStringList& args, const QString& dir, const QByteArray&
     return r;
 }
 
-}  // namespace
+} // namespace
 
 class TestCliCrypto : public QObject {
     Q_OBJECT
@@ -74,8 +74,7 @@ private slots:
         const QByteArray cipher = readFile(path("disk1.ecf"));
         QCOMPARE(cipher.size(), 10008);
         // The same bytes as the component writes with that phrase.
-        ravelin::crypto::encryptFile(path("disk1.cab"), path("lib.ecf"),
-                                     QStringLiteral("sixteen chars ok"));
+        ravelin::crypto::encryptFile(path("disk1.cab"), path("lib.ecf"), QStringLiteral("sixteen chars ok"));
         QVERIFY(cipher == readFile(path("lib.ecf")));
 
         QVERIFY(QFile::remove(path("disk1.cab")));
@@ -115,8 +114,7 @@ private slots:
         QFETCH(int, length);
         QFETCH(int, exitCode);
         QVERIFY(writeFile(path("phrase.txt"), QByteArray(length, 'p') + "\n"));
-        const ProcessResult r =
-            cab({"encrypt", "--pass-file", "phrase.txt", "disk1.cab"}, m_dir->path());
+        const ProcessResult r = cab({"encrypt", "--pass-file", "phrase.txt", "disk1.cab"}, m_dir->path());
         QCOMPARE(r.exitCode, exitCode);
         QCOMPARE(QFile::exists(path("disk1.ecf")), exitCode == 0);
         if (exitCode)
@@ -143,13 +141,11 @@ private slots:
         p.setProcessEnvironment(e);
         p.setWorkingDirectory(m_dir->path());
         p.setChildProcessModifier([] { ::setsid(); });
-        p.start(QStringLiteral("script"),
-                {"-q", "-e", "-c", command, "/dev/null"});
+        p.start(QStringLiteral("script"), {"-q", "-e", "-c", command, "/dev/null"});
         QVERIFY(p.waitForStarted());
         // Each answer is typed only once its prompt is shown, as a user would.
         QByteArray shown;
-        QTRY_VERIFY_WITH_TIMEOUT((shown += p.readAllStandardOutput()).contains("Pass phrase: "),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((shown += p.readAllStandardOutput()).contains("Pass phrase: "), 20000);
         p.write("typed at the terminal\n");
         QTRY_VERIFY_WITH_TIMEOUT((shown += p.readAllStandardOutput()).contains("again: "), 20000);
         p.write("typed at the terminal\n");
@@ -174,8 +170,7 @@ private slots:
         QTest::newRow("directory input") << QStringList{"encrypt", "."} << 1;
         QTest::newRow("missing pass file")
             << QStringList{"encrypt", "--pass-file", "nope.txt", "disk1.cab"} << 1;
-        QTest::newRow("output is the input")
-            << QStringList{"encrypt", "-o", "disk1.cab", "disk1.cab"} << 1;
+        QTest::newRow("output is the input") << QStringList{"encrypt", "-o", "disk1.cab", "disk1.cab"} << 1;
         QTest::newRow("output directory missing")
             << QStringList{"encrypt", "-o", "no/dir/x.ecf", "disk1.cab"} << 1;
     }

@@ -26,7 +26,10 @@ using ravelin::test::writeFile;
 namespace {
 
 // One character per byte, as the cipher takes key text.
-QString keyText(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
+QString keyText(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes);
+}
 
 QByteArray zeroPadded(QByteArray data)
 {
@@ -85,10 +88,10 @@ void fileRun(const QString& in, const QString& out, const QString& key, bool enc
 // any table.
 std::vector<quint32> piFraction(int words)
 {
-    const int limbs = words + 4;  // guard limbs absorb the truncation error
+    const int limbs = words + 4; // guard limbs absorb the truncation error
     auto atanInverse = [limbs](quint32 x) {
         std::vector<quint32> sum(limbs + 1, 0), term(limbs + 1, 0), part(limbs + 1, 0);
-        term[0] = 1;  // limb 0 holds the integer part
+        term[0] = 1; // limb 0 holds the integer part
         auto divide = [limbs](std::vector<quint32>& v, quint64 d, std::vector<quint32>& q) {
             quint64 rest = 0;
             for (int i = 0; i <= limbs; ++i) {
@@ -150,16 +153,13 @@ std::vector<quint32> piFraction(int words)
     return std::vector<quint32>(pi.begin() + 1, pi.begin() + 1 + words);
 }
 
-}  // namespace
+} // namespace
 
 class TestBlowfish : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-    }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     void piTableIsPisFraction()
     {
@@ -224,29 +224,25 @@ private slots:
         };
         for (const auto& v : ecb)
             QTest::addRow("ecb %s %s", v[0], v[1])
-                << QByteArray::fromHex(v[0]) << QByteArray::fromHex(v[1])
-                << QByteArray::fromHex(v[2]);
+                << QByteArray::fromHex(v[0]) << QByteArray::fromHex(v[1]) << QByteArray::fromHex(v[2]);
         // Eric Young's variable-length keys: the first n bytes of one key
         // (lengths below 8 are outside this cipher's key range).
-        const QByteArray longKey =
-            QByteArray::fromHex("F0E1D2C3B4A5968778695A4B3C2D1E0F0011223344556677");
-        const char* variable[] = {
-            "E87A244E2CC85E82", "15750E7A4F4EC577", "122BA70B3AB64AE0", "3A833C9AFFC537F6",
-            "9409DA87A90F6BF2", "884F80625060B8B4", "1F85031C19E11968", "79D9373A714CA34F",
-            "93142887EE3BE15C", "03429E838CE2D14B", "A4299E27469FF67B", "AFD5AED1C1BC96A8",
-            "10851C0E3858DA9F", "E6F51ED79B9DB21F", "64A6E14AFD36B46F", "80C7D7D45A5479AD",
-            "05044B62FA52D080"};
+        const QByteArray longKey = QByteArray::fromHex("F0E1D2C3B4A5968778695A4B3C2D1E0F0011223344556677");
+        const char* variable[] = {"E87A244E2CC85E82", "15750E7A4F4EC577", "122BA70B3AB64AE0",
+                                  "3A833C9AFFC537F6", "9409DA87A90F6BF2", "884F80625060B8B4",
+                                  "1F85031C19E11968", "79D9373A714CA34F", "93142887EE3BE15C",
+                                  "03429E838CE2D14B", "A4299E27469FF67B", "AFD5AED1C1BC96A8",
+                                  "10851C0E3858DA9F", "E6F51ED79B9DB21F", "64A6E14AFD36B46F",
+                                  "80C7D7D45A5479AD", "05044B62FA52D080"};
         for (int n = 8; n <= 24; ++n)
-            QTest::addRow("variable key %d", n) << longKey.left(n)
-                                                << QByteArray::fromHex("FEDCBA9876543210")
+            QTest::addRow("variable key %d", n) << longKey.left(n) << QByteArray::fromHex("FEDCBA9876543210")
                                                 << QByteArray::fromHex(variable[n - 8]);
         // Bruce Schneier's text-key vectors.
-        QTest::newRow("schneier abc..z") << QByteArray("abcdefghijklmnopqrstuvwxyz")
-                                         << QByteArray("BLOWFISH")
+        QTest::newRow("schneier abc..z") << QByteArray("abcdefghijklmnopqrstuvwxyz") << QByteArray("BLOWFISH")
                                          << QByteArray::fromHex("324ED0FEF413A203");
-        QTest::newRow("schneier galt") << QByteArray("Who is John Galt?")
-                                       << QByteArray::fromHex("FEDCBA9876543210")
-                                       << QByteArray::fromHex("CC91732B8022F684");
+        QTest::newRow("schneier galt")
+            << QByteArray("Who is John Galt?") << QByteArray::fromHex("FEDCBA9876543210")
+            << QByteArray::fromHex("CC91732B8022F684");
     }
 
     void publishedVectors()
@@ -331,7 +327,7 @@ private slots:
         fileRun(in, path("d2.ecf"), QStringLiteral("the same phrase!"), true);
         const QByteArray one = readFile(path("d1.ecf"));
         QVERIFY(one == readFile(path("d2.ecf")));
-        QVERIFY(one.mid(0, 8) == one.mid(8, 8));  // equal blocks, equal ciphertext
+        QVERIFY(one.mid(0, 8) == one.mid(8, 8)); // equal blocks, equal ciphertext
         // Another phrase decrypts without complaint to the same length.
         fileRun(path("d1.ecf"), path("d.cab"), QStringLiteral("another phrase!!"), false);
         QCOMPARE(readFile(path("d.cab")).size(), one.size());
@@ -362,7 +358,7 @@ private slots:
         const QByteArray out = bufferRun(fish, plain, true);
         QCOMPARE(fish.keyLength(), usable ? length : 0);
         QCOMPARE(out == initial, !usable);
-        QCOMPARE(key, QString(length, QChar(u'k')));  // the caller's text is untouched
+        QCOMPARE(key, QString(length, QChar(u'k'))); // the caller's text is untouched
         if (usable)
             QVERIFY(out == opensslEcb(key.toLatin1(), plain));
         // The initial tables, without expansion: the first block by hand.
@@ -435,15 +431,14 @@ private slots:
             const QByteArray padded = zeroPadded(plain);
             expected.resize(padded.size());
             BF_cbc_encrypt(reinterpret_cast<const unsigned char*>(padded.constData()),
-                           reinterpret_cast<unsigned char*>(expected.data()), padded.size(),
-                           &schedule, reinterpret_cast<unsigned char*>(ivBytes.data()), BF_ENCRYPT);
+                           reinterpret_cast<unsigned char*>(expected.data()), padded.size(), &schedule,
+                           reinterpret_cast<unsigned char*>(ivBytes.data()), BF_ENCRYPT);
         } else {
             expected.resize(plain.size());
             int num = 0;
             BF_cfb64_encrypt(reinterpret_cast<const unsigned char*>(plain.constData()),
-                             reinterpret_cast<unsigned char*>(expected.data()), plain.size(),
-                             &schedule, reinterpret_cast<unsigned char*>(ivBytes.data()), &num,
-                             BF_ENCRYPT);
+                             reinterpret_cast<unsigned char*>(expected.data()), plain.size(), &schedule,
+                             reinterpret_cast<unsigned char*>(ivBytes.data()), &num, BF_ENCRYPT);
         }
         QVERIFY(cipher == expected);
         fileRun(out, back, keyText(key), false, m, iv);
@@ -573,16 +568,14 @@ private slots:
         if (how == "hardlink") {
             out = path("self-hard.ecf");
             QFile::remove(out);
-            QCOMPARE(::link(QFile::encodeName(in).constData(), QFile::encodeName(out).constData()),
-                     0);
+            QCOMPARE(::link(QFile::encodeName(in).constData(), QFile::encodeName(out).constData()), 0);
         }
         if (how == "symlink") {
             out = path("self-soft.ecf");
             QFile::remove(out);
             QVERIFY(QFile::link(in, out));
         }
-        QVERIFY_THROWS_EXCEPTION(ECryptoError,
-                                 fileRun(in, out, QStringLiteral("sixteen chars ok"), true));
+        QVERIFY_THROWS_EXCEPTION(ECryptoError, fileRun(in, out, QStringLiteral("sixteen chars ok"), true));
         QVERIFY(readFile(in) == plain);
         QFile::remove(path("self-hard.ecf"));
         QFile::remove(path("self-soft.ecf"));
@@ -617,7 +610,7 @@ private slots:
         fish.setInputString(QStringLiteral("fits"));
         fish.OutputData = nullptr;
         QVERIFY_THROWS_EXCEPTION(ECryptoError, fish.Encrypt(false));
-        QCOMPARE(fish.keyLength(), 16);  // refused before the key schedule
+        QCOMPARE(fish.keyLength(), 16); // refused before the key schedule
     }
 
     void shortIVectorAndEarlyKeepStateRefused()
@@ -632,7 +625,7 @@ private slots:
         fish.setCipherMode(TBlowFish::CBCMode);
         fish.setIVector(QStringLiteral("1234567"));
         QVERIFY_THROWS_EXCEPTION(ECryptoError, fish.Encrypt(false));
-        QVERIFY_THROWS_EXCEPTION(ECryptoError, fish.Encrypt(true));  // nothing prepared yet
+        QVERIFY_THROWS_EXCEPTION(ECryptoError, fish.Encrypt(true)); // nothing prepared yet
         fish.setIVector(QStringLiteral("12345678"));
         fish.Encrypt(false);
         QCOMPARE(fish.inputLength(), 16);

@@ -18,7 +18,10 @@ TAnimate::TAnimate(QWidget* parent) : QWidget(parent), m_timer(new QTimer(this))
     setFixedSize(sizeHint());
 }
 
-bool TAnimate::Active() const { return m_timer->isActive(); }
+bool TAnimate::Active() const
+{
+    return m_timer->isActive();
+}
 
 void TAnimate::setActive(bool active)
 {
@@ -58,8 +61,8 @@ void TAnimate::paintEvent(QPaintEvent*)
     p.drawRoundedRect(QRectF(bin.left() - 4, bin.top() - 5, bin.width() + 8, 5), 2, 2);
     for (int i = 1; i < 4; ++i) {
         const double x = bin.left() + i * bin.width() / 4;
-        p.drawLine(QPointF(x, bin.top() + 5), QPointF(x + (x < bin.center().x() ? 2 : -2) * 0.5,
-                                                     bin.bottom() - 4));
+        p.drawLine(QPointF(x, bin.top() + 5),
+                   QPointF(x + (x < bin.center().x() ? 2 : -2) * 0.5, bin.bottom() - 4));
     }
 
     // The sheet on its arc: frame 1 at the folder, frame 24 above the bin.
@@ -78,4 +81,4 @@ void TAnimate::paintEvent(QPaintEvent*)
     p.restore();
 }
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

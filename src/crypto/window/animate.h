@@ -35,4 +35,4 @@ private:
     int m_frame = StartFrame;
 };
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

@@ -25,31 +25,36 @@ namespace ravelin::crypto {
 
 namespace {
 
-void setHelpContext(QWidget* widget, int topic) { widget->setProperty("helpContext", topic); }
+void setHelpContext(QWidget* widget, int topic)
+{
+    widget->setProperty("helpContext", topic);
+}
 
-template <typename W>
-W* place(W* widget, const char* name, int x, int y, int w, int h)
+template <typename W> W* place(W* widget, const char* name, int x, int y, int w, int h)
 {
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(x, y, w, h);
     return widget;
 }
 
-const QString kShortPassPhrase = QStringLiteral(
-    "You have not entered the correct number of Characters for a valid Pass Phrase.  "
-    "Please enter some more text.");
+const QString kShortPassPhrase =
+    QStringLiteral("You have not entered the correct number of Characters for a valid Pass Phrase.  "
+                   "Please enter some more text.");
 
 // Lets the window paint what has just changed; the user's input waits.
-void repaintNow() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+void repaintNow()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
-}  // namespace
+} // namespace
 
 TForm9::TForm9(QWidget* owner) : QDialog(owner)
 {
     setObjectName(QStringLiteral("Form9"));
     setWindowTitle(QStringLiteral("Encryption / Decryption"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowContextHelpButtonHint);
     setFixedSize(335, 314);
 
     Panel1 = place(new QFrame(this), "Panel1", 0, 0, 335, 70);
@@ -149,9 +154,15 @@ void TForm9::Edit1Change()
     Label1->setText(QStringLiteral("Bits: ") + QString::number(Edit1->text().size() * 8));
 }
 
-void TForm9::RadioButton1Click() { Button1->setText(QStringLiteral("&Encrypt")); }
+void TForm9::RadioButton1Click()
+{
+    Button1->setText(QStringLiteral("&Encrypt"));
+}
 
-void TForm9::RadioButton2Click() { Button1->setText(QStringLiteral("&Decrypt")); }
+void TForm9::RadioButton2Click()
+{
+    Button1->setText(QStringLiteral("&Decrypt"));
+}
 
 void TForm9::SpeedButton1Click()
 {
@@ -191,9 +202,9 @@ bool TForm9::runOperation(bool encrypt)
     try {
         Animate1->setActive(true);
         repaintNow();
-        StatusBar1->setPanelText(0, (encrypt ? QStringLiteral("Encrypting ")
-                                             : QStringLiteral("Decrypting ")) +
-                                        paths::namePart(file));
+        StatusBar1->setPanelText(0,
+                                 (encrypt ? QStringLiteral("Encrypting ") : QStringLiteral("Decrypting ")) +
+                                     paths::namePart(file));
         repaintNow();
 
         auto* fish = new TBlowFish(this);
@@ -253,4 +264,4 @@ int runEncryptWindow(QWidget* owner)
     return ui::prompter().execDialog(&form);
 }
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

@@ -41,13 +41,13 @@ public:
 
     QFrame* Panel1;
     TAnimate* Animate1;
-    QLabel* Label2;  // "Pass Phrase:"
-    QLabel* Label1;  // "Bits: n"
+    QLabel* Label2; // "Pass Phrase:"
+    QLabel* Label1; // "Bits: n"
     QLineEdit* Edit1;
-    QLabel* Label3;  // "Operation:"
+    QLabel* Label3; // "Operation:"
     QRadioButton* RadioButton1;
     QRadioButton* RadioButton2;
-    QLabel* Label4;  // "FileName:"
+    QLabel* Label4; // "FileName:"
     QLineEdit* Edit2;
     QToolButton* SpeedButton1;
     QPushButton* Button1;
@@ -81,4 +81,4 @@ private:
 // prompter and destroys it; returns the dialog's result.
 int runEncryptWindow(QWidget* owner);
 
-}  // namespace ravelin::crypto
+} // namespace ravelin::crypto

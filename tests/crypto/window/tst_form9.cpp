@@ -49,7 +49,7 @@ QByteArray zeroPadded(QByteArray data)
     return data;
 }
 
-}  // namespace
+} // namespace
 
 class TestForm9 : public QObject {
     Q_OBJECT
@@ -106,8 +106,8 @@ private slots:
         QVERIFY(f.Animate1->y() + f.Animate1->height() <= f.Label2->y());
 
         const QList<QPair<QWidget*, int>> topics = {
-            {f.Edit1, 1},        {f.Animate1, 2}, {f.RadioButton1, 3}, {f.RadioButton2, 4},
-            {f.Edit2, 5},        {f.Button1, 6},  {f.Button2, 7},      {f.StatusBar1, 8}};
+            {f.Edit1, 1}, {f.Animate1, 2}, {f.RadioButton1, 3}, {f.RadioButton2, 4},
+            {f.Edit2, 5}, {f.Button1, 6},  {f.Button2, 7},      {f.StatusBar1, 8}};
         for (const auto& [widget, topic] : topics)
             QCOMPARE(widget->property("helpContext").toInt(), topic);
 
@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(f.Label1->text(), QStringLiteral("Bits: 128"));
         QTest::keyClicks(f.Edit1, QString(40, u'c'));
         QCOMPARE(f.Label1->text(), QStringLiteral("Bits: 448"));
-        QTest::keyClicks(f.Edit1, QStringLiteral("d"));  // a 57th is not taken
+        QTest::keyClicks(f.Edit1, QStringLiteral("d")); // a 57th is not taken
         QCOMPARE(f.Edit1->text().size(), 56);
         QCOMPARE(f.Label1->text(), QStringLiteral("Bits: 448"));
         f.Edit1->selectAll();
@@ -155,7 +155,7 @@ private slots:
     {
         TForm9& f = *m_form;
         f.Edit2->setText(QStringLiteral("kept"));
-        m_prompter->fileAnswers.push_back({});  // cancelled
+        m_prompter->fileAnswers.push_back({}); // cancelled
         QTest::mouseClick(f.SpeedButton1, Qt::LeftButton);
         QCOMPARE(f.Edit2->text(), QStringLiteral("kept"));
         m_prompter->fileAnswers.push_back({path("chosen.ecf")});
@@ -188,9 +188,8 @@ private slots:
         f.Edit2->setFocus();
         QTest::mouseClick(f.Button1, Qt::LeftButton);
         QCOMPARE(m_prompter->events,
-                 QStringList({"beep",
-                              "message:You have not entered the correct number of Characters for a "
-                              "valid Pass Phrase.  Please enter some more text."}));
+                 QStringList({"beep", "message:You have not entered the correct number of Characters for a "
+                                      "valid Pass Phrase.  Please enter some more text."}));
         QCOMPARE(m_prompter->beeps, QList<ui::Beep>{ui::Beep::Error});
         QCOMPARE(m_prompter->messages[0].message.icon, ui::Icon::Error);
         QCOMPARE(m_prompter->messages[0].message.buttons, int(ui::Ok));
@@ -269,12 +268,15 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("statusAfter");
-        QTest::newRow("missing file, encrypt")
-            << false << "none.cab" << "Encrypting none.cab" << "Error during encryption";
-        QTest::newRow("missing file, decrypt")
-            << true << "none.ecf" << "Decrypting none.ecf" << "Error during Decryption";
+        QTest::newRow("missing file, encrypt") << false << "none.cab"
+                                               << "Encrypting none.cab"
+                                               << "Error during encryption";
+        QTest::newRow("missing file, decrypt") << true << "none.ecf"
+                                               << "Decrypting none.ecf"
+                                               << "Error during Decryption";
         // The output name would be the file itself: refused, the file kept.
-        QTest::newRow("decrypt a .cab") << true << "disk1.cab" << "Decrypting disk1.cab"
+        QTest::newRow("decrypt a .cab") << true << "disk1.cab"
+                                        << "Decrypting disk1.cab"
                                         << "Error during Decryption";
     }
 
@@ -311,11 +313,10 @@ private slots:
                 auto* form = qobject_cast<TForm9*>(dialog);
                 if (!form)
                     return -1;
-                seen.append(form->Edit1->text() + "|" + form->Label1->text() + "|" +
-                            form->Button1->text());
+                seen.append(form->Edit1->text() + "|" + form->Label1->text() + "|" + form->Button1->text());
                 form->Edit1->setText(QStringLiteral("changed in this run"));
                 QTest::mouseClick(form->RadioButton2, Qt::LeftButton);
-                QTest::mouseClick(form->Button2, Qt::LeftButton);  // &Close
+                QTest::mouseClick(form->Button2, Qt::LeftButton); // &Close
                 return int(form->result());
             });
             QCOMPARE(ravelin::crypto::runEncryptWindow(&owner), int(QDialog::Rejected));
