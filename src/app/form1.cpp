@@ -139,7 +139,12 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     }
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // A window taken down without being closed still keeps its placement.
+    if (m_placementRestored && !m_placementSaved)
+        savePlacement();
+}
 
 void TForm1::buildToolbar(QWidget* strip)
 {
@@ -428,7 +433,11 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::restorePlacement() { settings::restorePlacement(this); }
 
-void TForm1::savePlacement() { settings::savePlacement(this); }
+void TForm1::savePlacement()
+{
+    m_placementSaved = true;
+    settings::savePlacement(this);
+}
 
 // --- commands -----------------------------------------------------------------
 

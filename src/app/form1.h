@@ -113,6 +113,7 @@ private:
     bool m_droppedFiles = false;
     bool m_activated = false;
     bool m_placementRestored = false;
+    bool m_placementSaved = false;
     QList<QToolButton*> m_buttons;
     QStringList m_hints;
     QMenu* m_popup = nullptr;
