@@ -21,14 +21,15 @@ using namespace format;
 namespace {
 
 // Containers whose memory comes from the client's allocate callback.
-template <typename T>
-struct CallbackAllocator {
+template <typename T> struct CallbackAllocator {
     using value_type = T;
     PFNFCIALLOC alloc = nullptr;
     PFNFCIFREE release = nullptr;
     CallbackAllocator(PFNFCIALLOC a, PFNFCIFREE r) : alloc(a), release(r) {}
     template <typename U>
-    CallbackAllocator(const CallbackAllocator<U>& o) : alloc(o.alloc), release(o.release) {}
+    CallbackAllocator(const CallbackAllocator<U>& o) : alloc(o.alloc), release(o.release)
+    {
+    }
     T* allocate(size_t n)
     {
         if (n * sizeof(T) > 0xFFFFFFFFu)
@@ -39,15 +40,16 @@ struct CallbackAllocator {
         return static_cast<T*>(p);
     }
     void deallocate(T* p, size_t) { release(p); }
-    template <typename U>
-    bool operator==(const CallbackAllocator<U>& o) const { return alloc == o.alloc && release == o.release; }
+    template <typename U> bool operator==(const CallbackAllocator<U>& o) const
+    {
+        return alloc == o.alloc && release == o.release;
+    }
 };
 
-template <typename T>
-using Vec = std::vector<T, CallbackAllocator<T>>;
+template <typename T> using Vec = std::vector<T, CallbackAllocator<T>>;
 
 struct FolderRecord {
-    uint64_t dataOffset = 0;  // of its first CFDATA in the temporary file
+    uint64_t dataOffset = 0; // of its first CFDATA in the temporary file
     uint32_t blocks = 0;
     uint16_t type = kTypeMszip;
 };
@@ -59,7 +61,7 @@ struct FileRecord {
     uint16_t date = 0;
     uint16_t time = 0;
     uint16_t attribs = 0;
-    uint32_t nameOffset = 0;  // in the names arena
+    uint32_t nameOffset = 0; // in the names arena
     uint16_t nameLength = 0;
 };
 
@@ -79,7 +81,7 @@ struct Failure {
     bool fatal;
 };
 
-}  // namespace
+} // namespace
 
 struct FciContext {
     FciContext(ERF* e, PFNFCIALLOC a, PFNFCIFREE f)
@@ -105,12 +107,12 @@ struct FciContext {
     int32_t fatalCode = kErrNone;
     unsigned threads = 0;
     BlockPipeline* pipeline = nullptr;
-    uint8_t* lastPlain = nullptr;  // the previous block's plaintext: next block's dictionary
+    uint8_t* lastPlain = nullptr; // the previous block's plaintext: next block's dictionary
     uint32_t lastPlainLength = 0;
 
     char tempPath[kCabTextSize] = {};
     intptr_t temp = -1;
-    uint64_t dataLength = 0;  // bytes of CFDATA records in the temporary file
+    uint64_t dataLength = 0; // bytes of CFDATA records in the temporary file
 
     Vec<FolderRecord> folders;
     Vec<FileRecord> files;
@@ -120,14 +122,19 @@ struct FciContext {
     // The folder being filled.
     bool folderOpen = false;
     uint16_t folderType = kTypeMszip;
-    uint64_t folderStart = 0;        // its first CFDATA's offset in the temporary file
-    uint32_t folderBytes = 0;        // uncompressed bytes so far
-    uint32_t folderBlocks = 0;       // blocks submitted
-    uint64_t folderWritten = 0;      // compressed bytes (CFDATA records) written
-    uint32_t fill = 0;               // bytes in the filling slot
-    uint32_t folderFiles = 0;        // file entries in it
+    uint64_t folderStart = 0;   // its first CFDATA's offset in the temporary file
+    uint32_t folderBytes = 0;   // uncompressed bytes so far
+    uint32_t folderBlocks = 0;  // blocks submitted
+    uint64_t folderWritten = 0; // compressed bytes (CFDATA records) written
+    uint32_t fill = 0;          // bytes in the filling slot
+    uint32_t folderFiles = 0;   // file entries in it
+    uint32_t folderBlocksWritten = 0;
+    // Where the folder can be cut back to while a file goes in: after the
+    // block the file begins in, once that block is written.
+    uint32_t keepBlocks = 0;
+    uint64_t keepLength = 0;
 
-    PFNFCISTATUS status = nullptr;   // of the running call
+    PFNFCISTATUS status = nullptr; // of the running call
 
     void fail(int32_t code, int32_t errnum, bool isFatal) { throw Failure{code, errnum, isFatal}; }
 
@@ -156,6 +163,8 @@ struct FciContext {
                 fail(b->error, 0, true);
             writeTemp(b->out, b->outLen);
             folderWritten += b->outLen;
+            if (++folderBlocksWritten == keepBlocks)
+                keepLength = dataLength;
             const uint32_t cbData = b->cbData, cbUncomp = b->inLen;
             pipeline->releaseOldest();
             notifyStatus(kStatusFile, cbData, cbUncomp);
@@ -197,6 +206,7 @@ struct FciContext {
         folderBlocks = 0;
         folderWritten = 0;
         folderFiles = 0;
+        folderBlocksWritten = 0;
         fill = 0;
         lastPlainLength = 0;
     }
@@ -225,10 +235,9 @@ struct FciContext {
     // when no file of it went in.
     void abandonFile(uint32_t offset)
     {
-        if (folderBytes == offset)
-            return;
         if (folderFiles) {
-            closeFolder();
+            if (folderBytes != offset)
+                closeFolder();
             return;
         }
         fill = 0;
@@ -239,6 +248,53 @@ struct FciContext {
         dataLength = folderStart;
         folderOpen = false;
         lastPlainLength = 0;
+    }
+
+    // The file being added would take the cabinet past its maximum size. Its
+    // blocks are taken out again, except the one it began in when earlier
+    // files share it; that block ends the folder, as in abandonFile. What
+    // stays is within the limit, since it was before this file began.
+    void dropOverLimit(uint32_t offset)
+    {
+        if (!folderFiles || folderBytes == offset) {
+            abandonFile(offset);
+            return;
+        }
+        if (keepBlocks > folderBlocks) {
+            closeFolder(); // the file has not left the block it began in
+            return;
+        }
+        drain(true);
+        int err = 0;
+        if (seek(temp, long(keepLength), kSeekSet, &err, pv) != long(keepLength))
+            fail(kErrTempFile, err, true);
+        folderWritten -= dataLength - keepLength;
+        dataLength = keepLength;
+        folderBlocks = keepBlocks;
+        folderBytes = keepBlocks * kBlockSize;
+        fill = 0;
+        closeFolder();
+    }
+
+    // The cabinet's size if it were flushed now with `extra` more bytes of
+    // entries; blocks not yet written, the filling one included, count at
+    // their worst.
+    uint64_t sizeSoFar(uint64_t extra) const
+    {
+        const uint64_t folderCount = folders.size() + (folderOpen ? 1 : 0);
+        const uint64_t pending = pipeline->inFlight() + (fill ? 1 : 0);
+        return kHeaderSize + folderCount * kFolderSize + fileEntryBytes + extra + dataLength +
+               pending * kWorstBlock;
+    }
+
+    // Blocks in flight are waited for before the answer is yes, so it never
+    // depends on timing.
+    bool overLimit(uint64_t extra)
+    {
+        if (sizeSoFar(extra) <= ccab.cb)
+            return false;
+        drain(true);
+        return sizeSoFar(extra) > ccab.cb;
     }
 
     void startPipeline()
@@ -252,17 +308,6 @@ struct FciContext {
         lastPlain = static_cast<uint8_t*>(alloc(kBlockSize));
         if (!lastPlain || !pipeline->start(threads ? threads : defaultThreads(), alloc, release))
             fail(kErrAllocFail, 0, true);
-    }
-
-    // Upper bound of the cabinet's size once a file of `size` bytes with a
-    // name of `nameLength` bytes is added; exact for everything written.
-    uint64_t sizeBound(uint64_t size, uint32_t nameLength, bool newFolder) const
-    {
-        const uint64_t folderCount = folders.size() + (folderOpen ? 1 : 0) + (newFolder ? 1 : 0);
-        const uint64_t partial = newFolder ? 0 : fill;
-        const uint64_t newBlocks = (partial + size + kBlockSize - 1) / kBlockSize;
-        return kHeaderSize + folderCount * kFolderSize + fileEntryBytes + kFileFixedSize + nameLength + 1 +
-               dataLength + pipeline->inFlight() * kWorstBlock + newBlocks * kWorstBlock;
     }
 
     void addFile(char* source, char* storedName, int execute, PFNFCIGETOPENINFO openInfo, uint16_t type)
@@ -304,15 +349,17 @@ struct FciContext {
         const bool newFolder = !folderOpen;
         if (newFolder && folders.size() >= kMaxFolders)
             fail(kErrFormatLimit, 0, false);
-        if (sizeBound(size, uint32_t(nameLength), newFolder) > ccab.cb) {
-            drain(true);  // the bound counted blocks in flight at their worst
-            if (sizeBound(size, uint32_t(nameLength), newFolder) > ccab.cb)
-                fail(kErrFormatLimit, 0, false);
-        }
+        // The cabinet's size is watched while the file goes in: only its
+        // compressed size tells whether it fits.
+        const uint64_t entry = kFileFixedSize + nameLength + 1;
+        if (overLimit(entry + (newFolder ? kFolderSize : 0)))
+            fail(kErrFormatLimit, 0, false);
         if (newFolder)
             openFolder(type);
 
         const uint32_t offset = folderBytes;
+        keepBlocks = folderBlocks + (fill ? 1 : 0);
+        keepLength = dataLength;
         uint64_t remaining = size;
         while (remaining) {
             Block& b = slotToFill();
@@ -330,6 +377,10 @@ struct FciContext {
                 fail(kErrReadSource, err, false);
             }
             remaining -= got;
+            if (overLimit(entry)) {
+                dropOverLimit(offset);
+                fail(kErrFormatLimit, 0, false);
+            }
         }
 
         FileRecord f;
@@ -427,7 +478,8 @@ struct FciContext {
     {
         if (pipeline)
             closeFolder();
-        const uint64_t total = kHeaderSize + uint64_t(folders.size()) * kFolderSize + fileEntryBytes + dataLength;
+        const uint64_t total =
+            kHeaderSize + uint64_t(folders.size()) * kFolderSize + fileEntryBytes + dataLength;
         if (total > ccab.cb || total > 0xFFFFFFFFu)
             fail(kErrFormatLimit, 0, true);
         notifyStatus(kStatusCabinet, uint32_t(total), uint32_t(total));
@@ -445,7 +497,8 @@ struct FciContext {
         } freer{release, buffer};
 
         int err = 0;
-        const intptr_t cab = open(path, kOpenWrite | kOpenTruncate | kOpenBinary, kPermRead | kPermWrite, &err, pv);
+        const intptr_t cab =
+            open(path, kOpenWrite | kOpenTruncate | kOpenBinary, kPermRead | kPermWrite, &err, pv);
         if (cab == -1)
             fail(kErrCabFile, err, true);
         try {
@@ -469,8 +522,7 @@ struct FciContext {
     }
 
     // Runs one API call body, turning failures into the error record.
-    template <typename F>
-    bool guarded(F&& body)
+    template <typename F> bool guarded(F&& body)
     {
         if (fatal) {
             setError(fatalCode, 0);
@@ -509,17 +561,28 @@ struct FciContext {
 const char* FCIErrorText(int32_t code)
 {
     switch (code) {
-    case kErrNone: return "No error";
-    case kErrOpenSource: return "Failure opening file to be stored in cabinet";
-    case kErrReadSource: return "Failure reading file to be stored in cabinet";
-    case kErrAllocFail: return "Insufficient memory in FCI";
-    case kErrTempFile: return "Could not create a temporary file";
-    case kErrBadComprType: return "Unknown compression type";
-    case kErrCabFile: return "Could not create cabinet file";
-    case kErrUserAbort: return "Client requested abort";
-    case kErrMciFail: return "Failure compressing data";
-    case kErrFormatLimit: return "Cabinet format limit exceeded";
-    default: return "Unknown error";
+    case kErrNone:
+        return "No error";
+    case kErrOpenSource:
+        return "Failure opening file to be stored in cabinet";
+    case kErrReadSource:
+        return "Failure reading file to be stored in cabinet";
+    case kErrAllocFail:
+        return "Insufficient memory in FCI";
+    case kErrTempFile:
+        return "Could not create a temporary file";
+    case kErrBadComprType:
+        return "Unknown compression type";
+    case kErrCabFile:
+        return "Could not create cabinet file";
+    case kErrUserAbort:
+        return "Client requested abort";
+    case kErrMciFail:
+        return "Failure compressing data";
+    case kErrFormatLimit:
+        return "Cabinet format limit exceeded";
+    default:
+        return "Unknown error";
     }
 }
 
@@ -583,7 +646,8 @@ bool FCIAddFile(HFCI hfci, char* pszSourceFile, char* pszFileName, int fExecute,
     if (!hfci)
         return false;
     hfci->status = pfnfcis;
-    return hfci->guarded([&] { hfci->addFile(pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress); });
+    return hfci->guarded(
+        [&] { hfci->addFile(pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress); });
 }
 
 bool FCIFlushCabinet(HFCI hfci, int, PFNFCIGETNEXTCABINET, PFNFCISTATUS pfnfcis)
@@ -626,4 +690,4 @@ bool FCIDestroy(HFCI hfci)
     return ok;
 }
 
-}  // namespace ravelin::fci
+} // namespace ravelin::fci

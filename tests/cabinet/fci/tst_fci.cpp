@@ -20,16 +20,30 @@ uint16_t u16(const QByteArray& b, qsizetype at)
 {
     return uint16_t(uint8_t(b[at]) | (uint8_t(b[at + 1]) << 8));
 }
-uint32_t u32(const QByteArray& b, qsizetype at) { return u16(b, at) | (uint32_t(u16(b, at + 2)) << 16); }
+uint32_t u32(const QByteArray& b, qsizetype at)
+{
+    return u16(b, at) | (uint32_t(u16(b, at + 2)) << 16);
+}
 
 // The cabinet's structure, read back independently of the writer.
 struct Parsed {
     uint32_t cbCabinet = 0, coffFiles = 0;
     int cFolders = 0, cFiles = 0, setID = 0, iCabinet = 0, flags = 0, version = 0;
     bool reservedZero = true;
-    struct Folder { uint32_t start; int blocks; int type; QList<int> uncomp; QList<int> cbData; bool checksumsNonZero = true; };
+    struct Folder {
+        uint32_t start;
+        int blocks;
+        int type;
+        QList<int> uncomp;
+        QList<int> cbData;
+        bool checksumsNonZero = true;
+    };
     QList<Folder> folders;
-    struct File { uint32_t size, offset; int folder, date, time, attribs; QByteArray name; };
+    struct File {
+        uint32_t size, offset;
+        int folder, date, time, attribs;
+        QByteArray name;
+    };
     QList<File> files;
     qsizetype endOfFiles = 0;
 };
@@ -62,8 +76,13 @@ Parsed parse(const QByteArray& cab)
     }
     qsizetype at = p.coffFiles;
     for (int i = 0; i < p.cFiles && at + 16 < cab.size(); ++i) {
-        Parsed::File f{u32(cab, at), u32(cab, at + 4), u16(cab, at + 8), u16(cab, at + 10), u16(cab, at + 12),
-                       u16(cab, at + 14), {}};
+        Parsed::File f{u32(cab, at),
+                       u32(cab, at + 4),
+                       u16(cab, at + 8),
+                       u16(cab, at + 10),
+                       u16(cab, at + 12),
+                       u16(cab, at + 14),
+                       {}};
         f.name = QByteArray(cab.constData() + at + 16);
         at += 16 + f.name.size() + 1;
         p.files.append(f);
@@ -119,7 +138,7 @@ QList<cabreader::Entry> readBack(const QByteArray& cab, const QString& dir)
     return entries;
 }
 
-}  // namespace
+} // namespace
 
 class TestFci : public QObject {
     Q_OBJECT
@@ -146,6 +165,7 @@ private slots:
     void fileCountLimit();
     void folderCountLimit();
     void hugeFileRefused();
+    void cabinetSizeLimit_data();
     void cabinetSizeLimit();
     void nullArguments();
 };
@@ -253,7 +273,7 @@ void TestFci::identicalWhateverTheThreadCount()
         QVERIFY(fci::FCISetWorkerThreads(h, threads));
         for (const char* n : {"text", "bin", "rand", "zero", "text"})
             QVERIFY(add(h, QByteArray("/s/") + n, n));
-        QVERIFY(!fci::FCISetWorkerThreads(h, 2));  // too late once adding began
+        QVERIFY(!fci::FCISetWorkerThreads(h, 2)); // too late once adding began
         QVERIFY(fci::FCIFlushCabinet(h, 0, nullptr, status));
         QVERIFY(fci::FCIDestroy(h));
         const QByteArray cab = m.files[kCabinetPath];
@@ -333,7 +353,7 @@ void TestFci::opensOnlyThroughCallbacksWithoutCreating()
     QCOMPARE(m.opened, (QList<QByteArray>{"/tmp/tp1", kCabinetPath}));
     for (int flags : m.openFlags)
         QVERIFY(!(flags & fci::kOpenCreate));
-    QVERIFY(m.handles.isEmpty());  // every handle was closed
+    QVERIFY(m.handles.isEmpty()); // every handle was closed
 }
 
 void TestFci::errorCodes_data()
@@ -343,19 +363,32 @@ void TestFci::errorCodes_data()
     // so the add or else the flush reports the fault.
     QTest::addColumn<QString>("failingCall");
     QTest::addColumn<int>("code");
-    QTest::newRow("allocation") << "alloc0" << "create" << 3;
-    QTest::newRow("allocation while adding") << "alloc2" << "add" << 3;
-    QTest::newRow("temporary name") << "tempname" << "create" << 4;
-    QTest::newRow("temporary open") << "opentemp" << "create" << 4;
-    QTest::newRow("temporary write") << "writetemp" << "later" << 4;
-    QTest::newRow("source open") << "opensource" << "add" << 1;
-    QTest::newRow("source read") << "readsource" << "add" << 2;
-    QTest::newRow("compression type") << "type" << "add" << 5;
-    QTest::newRow("cabinet open") << "opencab" << "flush" << 6;
-    QTest::newRow("cabinet write") << "writecab" << "flush" << 6;
-    QTest::newRow("status abort") << "status" << "later" << 7;
-    QTest::newRow("file placed abort") << "placed" << "add" << 7;
-    QTest::newRow("incompressible refused") << "incompressible" << "later" << 8;
+    QTest::newRow("allocation") << "alloc0"
+                                << "create" << 3;
+    QTest::newRow("allocation while adding") << "alloc2"
+                                             << "add" << 3;
+    QTest::newRow("temporary name") << "tempname"
+                                    << "create" << 4;
+    QTest::newRow("temporary open") << "opentemp"
+                                    << "create" << 4;
+    QTest::newRow("temporary write") << "writetemp"
+                                     << "later" << 4;
+    QTest::newRow("source open") << "opensource"
+                                 << "add" << 1;
+    QTest::newRow("source read") << "readsource"
+                                 << "add" << 2;
+    QTest::newRow("compression type") << "type"
+                                      << "add" << 5;
+    QTest::newRow("cabinet open") << "opencab"
+                                  << "flush" << 6;
+    QTest::newRow("cabinet write") << "writecab"
+                                   << "flush" << 6;
+    QTest::newRow("status abort") << "status"
+                                  << "later" << 7;
+    QTest::newRow("file placed abort") << "placed"
+                                       << "add" << 7;
+    QTest::newRow("incompressible refused") << "incompressible"
+                                            << "later" << 8;
 }
 
 void TestFci::errorCodes()
@@ -370,7 +403,7 @@ void TestFci::errorCodes()
     if (fault == "alloc0")
         allocationsLeft = 0;
     if (fault == "alloc2")
-        allocationsLeft = 2;  // the context and a few vectors, then nothing
+        allocationsLeft = 2; // the context and a few vectors, then nothing
     if (fault == "tempname")
         m.failTempName = true;
     if (fault == "opentemp")
@@ -525,7 +558,7 @@ void TestFci::folderCountLimit()
     m.files["/s/one"] = "1";
     fci::ERF erf;
     fci::CCAB ccab = defaultParameters();
-    ccab.cbFolderThresh = 0;  // every file closes its folder
+    ccab.cbFolderThresh = 0; // every file closes its folder
     fci::HFCI h = create(&m, &erf, &ccab);
     QVERIFY(fci::FCISetWorkerThreads(h, 1));
     for (int i = 0; i < 65533; ++i)
@@ -557,30 +590,59 @@ void TestFci::hugeFileRefused()
     QCOMPARE(parse(m.files[kCabinetPath]).cFiles, 1);
 }
 
+void TestFci::cabinetSizeLimit_data()
+{
+    // Each row: the files in order, and which of them must go in.
+    QTest::addColumn<QList<QByteArray>>("contents");
+    QTest::addColumn<QList<bool>>("accepted");
+    const QByteArray text = QByteArray("a line of text that compresses well\r\n").repeated(30000);
+    QList<QByteArray> randoms;
+    for (int i = 0; i < 8; ++i)
+        randoms << test::randomBytes(60000, 100 + i);
+    QTest::newRow("compressible file larger than the limit") << QList<QByteArray>{text} << QList<bool>{true};
+    QTest::newRow("random files until full")
+        << randoms << QList<bool>{true, true, true, true, false, false, false, false};
+    // The refused file shares its first block with the small file before it.
+    QTest::newRow("refused after a file in the same block")
+        << QList<QByteArray>{"small", test::randomBytes(400000, 7), "after"}
+        << QList<bool>{true, false, true};
+    QTest::newRow("refused as the first file")
+        << QList<QByteArray>{test::randomBytes(400000, 8), text.left(1000)} << QList<bool>{false, true};
+}
+
 void TestFci::cabinetSizeLimit()
 {
+    QFETCH(QList<QByteArray>, contents);
+    QFETCH(QList<bool>, accepted);
     QTemporaryDir dir;
     MemFiles m;
-    for (int i = 0; i < 8; ++i)
-        m.files["/s/" + QByteArray::number(i)] = test::randomBytes(60000, 100 + i);
+    for (int i = 0; i < contents.size(); ++i)
+        m.files["/s/" + QByteArray::number(i)] = contents[i];
     fci::ERF erf;
     fci::CCAB ccab = defaultParameters();
     ccab.cb = 300000;
     fci::HFCI h = create(&m, &erf, &ccab);
-    int accepted = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (add(h, "/s/" + QByteArray::number(i), "f" + QByteArray::number(i)))
-            ++accepted;
+    QStringList expected;
+    for (int i = 0; i < contents.size(); ++i) {
+        const bool added = add(h, "/s/" + QByteArray::number(i), "f" + QByteArray::number(i));
+        QCOMPARE(added, accepted[i]);
+        if (added)
+            expected << "f" + QString::number(i);
         else
             QCOMPARE(erf.erfOper, 9);
     }
-    QVERIFY(accepted >= 3 && accepted < 8);
     QVERIFY(fci::FCIFlushCabinet(h, 0, nullptr, status));
     QVERIFY(fci::FCIDestroy(h));
     const QByteArray cab = m.files[kCabinetPath];
     QVERIFY(cab.size() <= 300000);
     checkLayout(cab);
-    QCOMPARE(readBack(cab, dir.path()).size(), accepted);
+    QStringList names;
+    for (const cabreader::Entry& e : readBack(cab, dir.path()))
+        names << e.name;
+    QCOMPARE(names, expected);
+    // An independent reader takes the cut-back folder too.
+    const test::ProcessResult check = test::run("cabextract", {"-q", "-t", dir.path() + "/back.cab"});
+    QVERIFY2(check.exitCode == 0, check.out + check.err);
 }
 
 void TestFci::nullArguments()
@@ -592,7 +654,7 @@ void TestFci::nullArguments()
     QVERIFY(!create(&m, &erf, &ccab));
     QCOMPARE(erf.erfOper, 6);
     ccab = defaultParameters();
-    std::memset(ccab.szCabPath, 'x', sizeof ccab.szCabPath);  // no terminator
+    std::memset(ccab.szCabPath, 'x', sizeof ccab.szCabPath); // no terminator
     QVERIFY(!create(&m, &erf, &ccab));
     QCOMPARE(erf.erfOper, 6);
     QVERIFY(!fci::FCIAddFile(nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, 1));

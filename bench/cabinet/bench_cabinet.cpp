@@ -1,0 +1,213 @@
+// bench_cabinet: ravelin-cab n beside gcab -c -z on the same ~20 MB of real
+// files from /usr (binaries and text): wall time (best of 3) and cabinet
+// size; then the peak memory (max RSS) of ravelin-cab n on a 1 GB input.
+//
+// usage: bench_cabinet [--mb N] [--big-mb N] [--no-big]
+// Needs gcab and cabextract on PATH; works in $TMPDIR (or /tmp).
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    double seconds = 0;
+    long maxRssKb = 0;
+    double cpuSeconds = 0; // user + system
+};
+
+RunResult run(const std::vector<std::string>& argv, const fs::path& cwd, bool quiet = false)
+{
+    RunResult r;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0)
+            _exit(127);
+        if (quiet && !freopen("/dev/null", "w", stdout))
+            _exit(127);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage ru{};
+    wait4(pid, &status, 0, &ru);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.maxRssKb = ru.ru_maxrss;
+    r.cpuSeconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                   double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return r;
+}
+
+// Regular files (no links) below `root`, in name order, until `budget` bytes.
+void collect(const fs::path& root, uint64_t budget, uint64_t maxFile, std::vector<fs::path>* out,
+             uint64_t* total)
+{
+    std::vector<fs::path> all;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec)
+            break;
+        if (it->is_symlink(ec) || !it->is_regular_file(ec))
+            continue;
+        const uint64_t size = it->file_size(ec);
+        if (!ec && size > 0 && size <= maxFile)
+            all.push_back(it->path());
+    }
+    std::sort(all.begin(), all.end());
+    uint64_t used = 0;
+    for (const fs::path& p : all) {
+        const uint64_t size = fs::file_size(p, ec);
+        if (used + size > budget)
+            continue;
+        out->push_back(p);
+        used += size;
+    }
+    *total += used;
+}
+
+long sizeOf(const fs::path& p)
+{
+    std::error_code ec;
+    const auto s = fs::file_size(p, ec);
+    return ec ? -1 : long(s);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    uint64_t megabytes = 20, bigMegabytes = 1024;
+    bool big = true;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--mb") && i + 1 < argc)
+            megabytes = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--big-mb") && i + 1 < argc)
+            bigMegabytes = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--no-big"))
+            big = false;
+        else {
+            std::fprintf(stderr, "usage: bench_cabinet [--mb N] [--big-mb N] [--no-big]\n");
+            return 2;
+        }
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    const fs::path work =
+        fs::path(tmp && *tmp ? tmp : "/tmp") / ("bench_cabinet." + std::to_string(getpid()));
+    fs::create_directories(work / "in");
+
+    // Half binaries, half text, copied flat under unique names so both tools
+    // get the very same files and names.
+    std::vector<fs::path> sources;
+    uint64_t total = 0;
+    const uint64_t half = megabytes * 1024 * 1024 / 2;
+    collect("/usr/bin", half, 4 * 1024 * 1024, &sources, &total);
+    collect("/usr/share/doc", half / 2, 1024 * 1024, &sources, &total);
+    collect("/usr/include", half / 2, 1024 * 1024, &sources, &total);
+    std::vector<std::string> names;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "%05zu_", i);
+        names.push_back(prefix + sources[i].filename().string());
+        fs::copy_file(sources[i], work / "in" / names.back(), fs::copy_options::overwrite_existing);
+    }
+    std::printf("input: %zu files, %.1f MB from /usr/bin, /usr/share/doc, /usr/include\n", names.size(),
+                double(total) / 1e6);
+
+    std::vector<std::string> ours{RAVELIN_CAB, "n", (work / "ours.cab").string()};
+    std::vector<std::string> gcab{"gcab", "-c", "-z", (work / "gcab.cab").string()};
+    for (const std::string& n : names) {
+        ours.push_back(n);
+        gcab.push_back(n);
+    }
+    double bestOurs = 1e9, bestGcab = 1e9, cpuOurs = 1e9, cpuGcab = 1e9;
+    long rssOurs = 0, rssGcab = 0;
+    for (int round = 0; round < 3; ++round) {
+        const RunResult o = run(ours, work / "in");
+        const RunResult g = run(gcab, work / "in");
+        if (o.status != 0 || g.status != 0) {
+            std::fprintf(stderr, "a build failed (ravelin-cab %d, gcab %d)\n", o.status, g.status);
+            return 1;
+        }
+        bestOurs = std::min(bestOurs, o.seconds);
+        bestGcab = std::min(bestGcab, g.seconds);
+        cpuOurs = std::min(cpuOurs, o.cpuSeconds);
+        cpuGcab = std::min(cpuGcab, g.cpuSeconds);
+        rssOurs = std::max(rssOurs, o.maxRssKb);
+        rssGcab = std::max(rssGcab, g.maxRssKb);
+    }
+    const RunResult check = run({"cabextract", "-q", "-t", (work / "ours.cab").string()}, work, true);
+    const long sizeOurs = sizeOf(work / "ours.cab"), sizeGcab = sizeOf(work / "gcab.cab");
+    double load[1] = {0};
+    getloadavg(load, 1);
+    std::printf("\nbest of 3 rounds; %ld processors, load average %.1f\n", sysconf(_SC_NPROCESSORS_ONLN),
+                load[0]);
+    std::printf("%-22s %10s %10s %14s %10s\n", "", "wall s", "cpu s", "cabinet bytes", "max RSS MB");
+    std::printf("%-22s %10.3f %10.3f %14ld %10.1f\n", "ravelin-cab n", bestOurs, cpuOurs, sizeOurs,
+                rssOurs / 1024.0);
+    std::printf("%-22s %10.3f %10.3f %14ld %10.1f\n", "gcab -c -z", bestGcab, cpuGcab, sizeGcab,
+                rssGcab / 1024.0);
+    std::printf("%-22s %10.2fx %9.2fx %13.3fx   (goal: time <= 0.60x, size <= 0.97x)\n", "ravelin / gcab",
+                bestOurs / bestGcab, cpuOurs / cpuGcab, double(sizeOurs) / double(sizeGcab));
+    std::printf("cabextract -t on ravelin's cabinet: %s\n", check.status == 0 ? "OK" : "FAILED");
+
+    int rc = check.status == 0 ? 0 : 1;
+    if (big) {
+        // 1 GB of mixed data: the binaries repeated with every 8th MB random,
+        // so it neither compresses to nothing nor stays stored throughout.
+        const fs::path bigFile = work / "big.bin";
+        {
+            std::ofstream out(bigFile, std::ios::binary);
+            std::vector<char> chunk(1024 * 1024);
+            std::mt19937 gen(42);
+            size_t next = 0;
+            std::ifstream in;
+            for (uint64_t mb = 0; mb < bigMegabytes; ++mb) {
+                if (mb % 8 == 7) {
+                    for (char& c : chunk)
+                        c = char(gen());
+                } else {
+                    size_t got = 0;
+                    while (got < chunk.size()) {
+                        if (!in.is_open() || in.eof()) {
+                            in.close();
+                            in.clear();
+                            in.open(work / "in" / names[next++ % names.size()], std::ios::binary);
+                        }
+                        in.read(chunk.data() + got, std::streamsize(chunk.size() - got));
+                        got += size_t(in.gcount());
+                    }
+                }
+                out.write(chunk.data(), std::streamsize(chunk.size()));
+            }
+        }
+        const RunResult b = run({RAVELIN_CAB, "n", (work / "big.cab").string(), bigFile.string()}, work);
+        std::printf("\n1 GB input (%llu MB): ravelin-cab n %s in %.1f s, cabinet %ld bytes, max RSS %.1f MB "
+                    "(goal < 64 MB)\n",
+                    static_cast<unsigned long long>(bigMegabytes), b.status == 0 ? "ok" : "FAILED", b.seconds,
+                    sizeOf(work / "big.cab"), b.maxRssKb / 1024.0);
+        if (b.status != 0 || b.maxRssKb >= 64 * 1024)
+            rc = 1;
+    }
+    fs::remove_all(work);
+    return rc;
+}
