@@ -87,16 +87,16 @@ int runCrypto(const char* name, bool encrypt, const QStringList& args)
 const Registration encryptCommand({
     "encrypt",
     "encrypt [--pass-file FILE] [-o OUT] INPUT",
-    "Encrypt INPUT into INPUT with the extension .ecf (or OUT) with a pass phrase of 16 to 56 "
-    "characters, read from FILE's first line, RAVELIN_PASSPHRASE or the terminal.",
+    "encrypt INPUT into INPUT with the extension .ecf (or OUT) under a pass phrase of 16 to 56 "
+    "characters, read from FILE's first line, else RAVELIN_PASSPHRASE, else the terminal",
     [](const QStringList& args) { return runCrypto("encrypt", true, args); },
 });
 
 const Registration decryptCommand({
     "decrypt",
     "decrypt [--pass-file FILE] [-o OUT] INPUT",
-    "Decrypt an encrypted file INPUT into INPUT with the extension .cab (or OUT); the padding "
-    "zeros of the last block stay.",
+    "decrypt INPUT into INPUT with the extension .cab (or OUT), the pass phrase read as for "
+    "encrypt; the padding zeros of the last block stay",
     [](const QStringList& args) { return runCrypto("decrypt", false, args); },
 });
 

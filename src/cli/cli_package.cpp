@@ -52,7 +52,10 @@ bool parseOptions(const char* command, const QStringList& args, const QStringLis
     return true;
 }
 
-void printPath(const QString& path) { std::printf("%s\n", QFile::encodeName(path).constData()); }
+void printPath(const QString& path)
+{
+    std::printf("%s\n", QFile::encodeName(path).constData());
+}
 
 int runInf(const QStringList& args)
 {
@@ -66,8 +69,9 @@ int runInf(const QStringList& args)
     distribution::InfRequest request;
     request.cabinetName = options["cab"];
     request.outputDirectory = options["dir"];
-    request.installDirectory = options.count("install-dir") ? options["install-dir"]
-                                                            : QLatin1String(distribution::kDefaultInstallDirectory);
+    request.installDirectory = options.count("install-dir")
+                                   ? options["install-dir"]
+                                   : QLatin1String(distribution::kDefaultInstallDirectory);
     // The INF lists bare names, as the cabinet stores them.
     for (const QString& file : files)
         request.fileNames << paths::namePart(file);
@@ -85,8 +89,9 @@ int runPackage(const QStringList& args)
 {
     std::map<QString, QString> options;
     QStringList operands;
-    if (!parseOptions("package", args, {"cab", "dir", "install-dir", "title", "description", "readme", "pass-file"},
-                      &options, &operands))
+    if (!parseOptions("package", args,
+                      {"cab", "dir", "install-dir", "title", "description", "readme", "pass-file"}, &options,
+                      &operands))
         return usage("package");
     if (!operands.isEmpty() || options["cab"].isEmpty() || options["dir"].isEmpty() ||
         (options.count("pass-file") && options["pass-file"].isEmpty()))
@@ -95,8 +100,9 @@ int runPackage(const QStringList& args)
     distribution::SetupPackageRequest request;
     request.cabinetName = options["cab"];
     request.outputDirectory = options["dir"];
-    request.installDirectory = options.count("install-dir") ? options["install-dir"]
-                                                            : QLatin1String(distribution::kDefaultInstallDirectory);
+    request.installDirectory = options.count("install-dir")
+                                   ? options["install-dir"]
+                                   : QLatin1String(distribution::kDefaultInstallDirectory);
     request.title = options["title"];
     request.description = options["description"];
     if (options.count("readme"))
@@ -132,7 +138,8 @@ int runPackage(const QStringList& args)
     distribution::Result extract;
     const QString setupExe = distribution::setupExePath(request);
     if (!distribution::ExtractResourceToFile(QLatin1String(distribution::kSetupResourceType),
-                                             QLatin1String(distribution::kSetupResourceName), setupExe, &extract)) {
+                                             QLatin1String(distribution::kSetupResourceName), setupExe,
+                                             &extract)) {
         error(distribution::setupProgramFailureMessage(setupExe) + QStringLiteral(": ") + extract.text());
         return kExitFailure;
     }
@@ -145,8 +152,8 @@ int runPackage(const QStringList& args)
 const Registration infCommand({
     "inf",
     "inf --cab NAME --dir DIR [--install-dir X] FILE...",
-    "Write DIR/NAME.inf, the Setup API INF that installs the bare names of FILE, in the given order, "
-    "from NAME.cab into X below the root (default myinstall\\directory).",
+    "write DIR/NAME.inf, the INF that installs the bare names of the FILEs, in the given order, "
+    "from NAME.cab into X below the root (default myinstall\\directory)",
     runInf,
 });
 
@@ -154,11 +161,11 @@ const Registration packageCommand({
     "package",
     "package --cab NAME --dir DIR [--install-dir X] [--title T] [--description D] [--readme R] "
     "[--pass-file F]",
-    "Write the encrypted setup package beside DIR/NAME.inf: setup.ini, NAME.in_ (the INF encrypted "
-    "with a pass phrase of 16 to 56 characters, read as for encrypt) and SETUP.EXE.",
+    "write the setup package beside DIR/NAME.inf: setup.ini, NAME.in_ (the INF encrypted under a "
+    "pass phrase of 16 to 56 characters, read as for encrypt) and SETUP.EXE",
     runPackage,
 });
 
-}  // namespace
+} // namespace
 
-}  // namespace ravelin::cli
+} // namespace ravelin::cli
