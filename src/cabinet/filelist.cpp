@@ -26,7 +26,7 @@ constexpr int kColumns = 5;
 constexpr int kWidths[kColumns] = {100, 110, 70, 70, 204};
 const char* const kHeadings[kColumns] = {"FileName", "Type", "Date", "Time", "Path"};
 const QString kUnknownMime = QStringLiteral("application/octet-stream");
-}  // namespace
+} // namespace
 
 TListView::TListView(QWidget* parent) : QWidget(parent)
 {
@@ -68,7 +68,8 @@ TListView::TListView(QWidget* parent) : QWidget(parent)
     m_icons->setMovement(QListView::Static);
     m_icons->setUniformItemSizes(true);
 
-    for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_report), static_cast<QAbstractItemView*>(m_icons)}) {
+    for (QAbstractItemView* v :
+         {static_cast<QAbstractItemView*>(m_report), static_cast<QAbstractItemView*>(m_icons)}) {
         v->setSelectionMode(QAbstractItemView::ExtendedSelection);
         v->setSelectionBehavior(QAbstractItemView::SelectRows);
         v->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -101,9 +102,15 @@ void TListView::showPopup(QAbstractItemView* view, const QPoint& pos)
         m_popup->popup(view->viewport()->mapToGlobal(pos));
 }
 
-int TListView::rowCount() const { return m_model->rowCount(); }
+int TListView::rowCount() const
+{
+    return m_model->rowCount();
+}
 
-QString TListView::caption(int row) const { return m_model->data(m_model->index(row, 0)).toString(); }
+QString TListView::caption(int row) const
+{
+    return m_model->data(m_model->index(row, 0)).toString();
+}
 
 QString TListView::subItem(int row, int index) const
 {
@@ -112,7 +119,10 @@ QString TListView::subItem(int row, int index) const
     return m_model->data(m_model->index(row, index)).toString();
 }
 
-QString TListView::fullPath(int row) const { return subItem(row, 4) + caption(row); }
+QString TListView::fullPath(int row) const
+{
+    return subItem(row, 4) + caption(row);
+}
 
 QIcon TListView::rowIcon(int row) const
 {
@@ -130,12 +140,15 @@ QList<int> TListView::selectedRows() const
 
 void TListView::selectRow(int row, bool selected)
 {
-    m_selection->select(m_model->index(row, 0), (selected ? QItemSelectionModel::Select
-                                                          : QItemSelectionModel::Deselect) |
-                                                    QItemSelectionModel::Rows);
+    m_selection->select(m_model->index(row, 0),
+                        (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                            QItemSelectionModel::Rows);
 }
 
-void TListView::clearSelection() { m_selection->clearSelection(); }
+void TListView::clearSelection()
+{
+    m_selection->clearSelection();
+}
 
 void TListView::attachModel(QAbstractItemView* view, bool attached)
 {
@@ -162,42 +175,27 @@ void TListView::setViewStyle(ViewStyle style)
 {
     m_style = style;
     attachModel(m_icons, style != ViewStyle::Report);
-    switch (style) {
-    case ViewStyle::Report:
+    if (style == ViewStyle::Report) {
         m_stack->setCurrentWidget(m_report);
-        break;
-    case ViewStyle::Icon:
-        m_icons->setViewMode(QListView::IconMode);
-        m_icons->setFlow(QListView::LeftToRight);
+    } else {
+        // Large icons flow in rows under their captions; small icons flow in
+        // rows and the list in columns, each on one line.
+        const bool large = style == ViewStyle::Icon;
+        m_icons->setViewMode(large ? QListView::IconMode : QListView::ListMode);
+        m_icons->setFlow(style == ViewStyle::List ? QListView::TopToBottom : QListView::LeftToRight);
         m_icons->setWrapping(true);
-        m_icons->setIconSize(QSize(32, 32));
-        m_icons->setGridSize(QSize(96, 64));
-        m_icons->setWordWrap(true);
+        m_icons->setIconSize(large ? QSize(32, 32) : QSize(16, 16));
+        m_icons->setGridSize(large ? QSize(96, 64) : QSize(150, 20));
+        m_icons->setWordWrap(large);
         m_stack->setCurrentWidget(m_icons);
-        break;
-    case ViewStyle::SmallIcon:
-        m_icons->setViewMode(QListView::ListMode);
-        m_icons->setFlow(QListView::LeftToRight);
-        m_icons->setWrapping(true);
-        m_icons->setIconSize(QSize(16, 16));
-        m_icons->setGridSize(QSize(150, 20));
-        m_icons->setWordWrap(false);
-        m_stack->setCurrentWidget(m_icons);
-        break;
-    case ViewStyle::List:
-        m_icons->setViewMode(QListView::ListMode);
-        m_icons->setFlow(QListView::TopToBottom);
-        m_icons->setWrapping(true);
-        m_icons->setIconSize(QSize(16, 16));
-        m_icons->setGridSize(QSize(150, 20));
-        m_icons->setWordWrap(false);
-        m_stack->setCurrentWidget(m_icons);
-        break;
     }
     emit viewStyleChanged(style);
 }
 
-ViewStyle TListView::viewStyle() const { return m_style; }
+ViewStyle TListView::viewStyle() const
+{
+    return m_style;
+}
 
 QAbstractItemView* TListView::currentView() const
 {
@@ -258,8 +256,8 @@ QIcon TListView::iconForMime(const QMimeType& mime)
     if (it != m_iconCache.constEnd())
         return *it;
     static QFileIconProvider provider;
-    QIcon icon = QIcon::fromTheme(mime.iconName(),
-                                  QIcon::fromTheme(mime.genericIconName(), provider.icon(QFileIconProvider::File)));
+    QIcon icon = QIcon::fromTheme(
+        mime.iconName(), QIcon::fromTheme(mime.genericIconName(), provider.icon(QFileIconProvider::File)));
     m_iconCache.insert(key, icon);
     return icon;
 }
@@ -278,7 +276,7 @@ bool TListView::addFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(file.handle(), &st) != 0 || S_ISDIR(st.st_mode))
         return false;
     file.close();
@@ -355,4 +353,4 @@ void TListView::openSelected()
     ui::prompter().openUrl(QUrl::fromLocalFile(fullPath(rows.first())));
 }
 
-}  // namespace ravelin::cabinet
+} // namespace ravelin::cabinet

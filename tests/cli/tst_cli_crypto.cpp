@@ -36,20 +36,7 @@ ProcessResult cab(const QStringList& args, const QString& dir, const QByteArray&
     p.setProcessEnvironment(e);
     p.setWorkingDirectory(dir);
     p.setChildProcessModifier([] { ::setsid(); });
-    p.start(kCab, args);
-    ProcessResult r;
-    if (!p.waitForStarted(10000))
-        return r;
-    p.closeWriteChannel();
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return r;
+    return run(p, kCab, args, 60000);
 }
 
 } // namespace

@@ -30,31 +30,20 @@ using ravelin::test::writeFile;
 
 namespace {
 
-const QString kPassPhrase = QStringLiteral("sixteen chars ok");  // exactly 16
+const QString kPassPhrase = QStringLiteral("sixteen chars ok"); // exactly 16
 const QString kDescription = QStringLiteral("the tools");
 
 const QString kMatched = QStringLiteral("Your Pass Phrase has matched.  Setup will now continue.");
 const QString kWrong = QStringLiteral("Sorry, you entered an inccorect pass phrase.");
-const QString kTooShort = QStringLiteral(
-    "You have not entered the correct number of Characters for a valid Pass Phrase.  Please enter some more text.");
+const QString kTooShort = QStringLiteral("You have not entered the correct number of Characters for a valid "
+                                         "Pass Phrase.  Please enter some more text.");
 const QString kInfDecryption = QStringLiteral(
     "An error occured while trying to perform decryption.  Please contact the person you recieved this setup "
     "package from.");
-const QString kCabDecryption = QStringLiteral(
-    "An error occured while trying to perform decryption.  Please contact the person/company you recieved this "
-    "setup package from.");
+const QString kCabDecryption = QStringLiteral("An error occured while trying to perform decryption.  Please "
+                                              "contact the person/company you recieved this "
+                                              "setup package from.");
 const QString kInstallFailed = QStringLiteral("An error occured while trying to Install the tools.");
-
-QStringList tree(const QString& root)
-{
-    QStringList all;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        all << QDir(root).relativeFilePath(it.next());
-    all.sort();
-    return all;
-}
 
 // A handler for the pass-phrase dialog: types `passPhrase` and presses Next.
 std::function<int(QDialog*)> enterPassPhrase(const QString& passPhrase)
@@ -83,7 +72,7 @@ std::function<int(QDialog*)> press(const char* buttonName)
     };
 }
 
-}  // namespace
+} // namespace
 
 class TestSetupProgram : public QObject {
     Q_OBJECT
@@ -111,9 +100,9 @@ private:
     void makePackage(const QStringList& listed = {}, const QByteArray& infOverride = {});
 
     std::unique_ptr<QTemporaryDir> m_root;
-    QString m_work;     // where the wizard wrote
-    QString m_package;  // the end user's folder
-    QString m_dest;     // DESTDIR
+    QString m_work;    // where the wizard wrote
+    QString m_package; // the end user's folder
+    QString m_dest;    // DESTDIR
     QMap<QString, QByteArray> m_files;
     FakePrompter m_fake;
 };
@@ -203,14 +192,17 @@ void TestSetupProgram::windowsLookAsDesigned()
         QStringList buttons;
     };
     const Expect expected[] = {
-        {banner.passPhraseDialog(), QSize(320, 204),
+        {banner.passPhraseDialog(),
+         QSize(320, 204),
          {"Korvane Vaultline v1.0", "Before setup can run you must enter the Pass Phrase required to",
           "decrypt the setup files.", "Please ensure you enter the pass phrase correctly.", "Pass Phrase:"},
          {"&Next >", "&Cancel"}},
-        {banner.readmeDialog(), QSize(319, 345),
+        {banner.readmeDialog(),
+         QSize(319, 345),
          {"Please read this information carefully.", "To see more text use the scrollbar"},
          {"&Next >", "&Exit"}},
-        {banner.readyDialog(), QSize(278, 99),
+        {banner.readyDialog(),
+         QSize(278, 99),
          {"Setup is ready to proceed with the installation.", "Click Next to continue"},
          {"&Next >", "&Cancel"}},
     };
@@ -243,7 +235,8 @@ void TestSetupProgram::installsPackageEndToEnd()
 {
     makePackage();
     // Only the five package files are in the end user's folder.
-    QCOMPARE(tree(m_package), (QStringList{"SETUP.EXE", "readme.txt", "setup.ini", "tools.ecf", "tools.in_"}));
+    QCOMPARE(test::fileTree(m_package),
+             (QStringList{"SETUP.EXE", "readme.txt", "setup.ini", "tools.ecf", "tools.in_"}));
     QVERIFY(QFileInfo(m_package + "/SETUP.EXE").isExecutable());
 
     SetupBanner banner(m_package);
@@ -262,8 +255,9 @@ void TestSetupProgram::installsPackageEndToEnd()
     const QString installed = m_dest + "/myinstall/directory";
     for (auto it = m_files.begin(); it != m_files.end(); ++it)
         QCOMPARE(readFile(installed + "/" + it.key()), it.value());
-    QCOMPARE(tree(m_dest), (QStringList{"myinstall", "myinstall/directory", "myinstall/directory/data.bin",
-                                        "myinstall/directory/readme.txt", "myinstall/directory/tool binary.exe"}));
+    QCOMPARE(test::fileTree(m_dest),
+             (QStringList{"myinstall", "myinstall/directory", "myinstall/directory/data.bin",
+                          "myinstall/directory/readme.txt", "myinstall/directory/tool binary.exe"}));
     QCOMPARE(m_fake.messageTexts(),
              (QStringList{kMatched, "Setup has completed successfully\n\nFiles installed to: " + installed}));
     QCOMPARE(m_fake.messages[0].message.icon, ui::Icon::Information);
@@ -291,7 +285,7 @@ void TestSetupProgram::wrongPassPhraseEndsAndInstallsNothing()
     QCOMPARE(m_fake.messages[0].message.icon, ui::Icon::Error);
     QCOMPARE(m_fake.beeps, QList<ui::Beep>{ui::Beep::Error});
     QCOMPARE(m_fake.dialogs.size(), 1);
-    QVERIFY(tree(m_dest).isEmpty());
+    QVERIFY(test::fileTree(m_dest).isEmpty());
     // The garbage INF stays, as long as the encrypted one; no cabinet was made.
     QCOMPARE(QFileInfo(m_package + "/tools.inf").size(), QFileInfo(m_package + "/tools.in_").size());
     QVERIFY(!QFileInfo::exists(m_package + "/tools.cab"));
@@ -316,21 +310,21 @@ void TestSetupProgram::fifteenCharactersGiveLengthMessage()
         QTest::keyClick(d->Edit1, Qt::Key_Return);
         return d->result();
     });
-    m_fake.dialogHandlers.push_back(press("Button2"));  // Exit in the readme
+    m_fake.dialogHandlers.push_back(press("Button2")); // Exit in the readme
     QCOMPARE(banner.run(), 1);
     QVERIFY(stayed);
     QVERIFY(focused);
     QCOMPARE(m_fake.messageTexts(), (QStringList{kTooShort, kMatched}));
     QCOMPARE(m_fake.beeps, (QList<ui::Beep>{ui::Beep::Error, ui::Beep::Information}));
     QCOMPARE(m_fake.dialogs.size(), 2);
-    QVERIFY(tree(m_dest).isEmpty());
+    QVERIFY(test::fileTree(m_dest).isEmpty());
 }
 
 void TestSetupProgram::missingSetupIniGivesDefaultsAndDecryptionMessage()
 {
     makePackage();
     QVERIFY(QFile::remove(m_package + "/setup.ini"));
-    const QStringList before = tree(m_package);
+    const QStringList before = test::fileTree(m_package);
     SetupBanner banner(m_package);
     QCOMPARE(banner.titleText(), QStringLiteral("Vaultline"));
     QCOMPARE(banner.context().settings.installDirectory, QStringLiteral("Unknown"));
@@ -340,7 +334,7 @@ void TestSetupProgram::missingSetupIniGivesDefaultsAndDecryptionMessage()
         auto* d = qobject_cast<PassPhraseDialog*>(dialog);
         const int r = enterPassPhrase(kPassPhrase)(d);
         status = d->statusText();
-        if (r != -2)  // the dialog must stay
+        if (r != -2) // the dialog must stay
             return r;
         QTest::mouseClick(d->Button2, Qt::LeftButton);
         return d->result();
@@ -349,8 +343,8 @@ void TestSetupProgram::missingSetupIniGivesDefaultsAndDecryptionMessage()
     QCOMPARE(status, QStringLiteral("Error!"));
     QCOMPARE(m_fake.messageTexts(), QStringList{kInfDecryption});
     QCOMPARE(m_fake.beeps, QList<ui::Beep>{ui::Beep::Error});
-    QCOMPARE(tree(m_package), before);
-    QVERIFY(tree(m_dest).isEmpty());
+    QCOMPARE(test::fileTree(m_package), before);
+    QVERIFY(test::fileTree(m_dest).isEmpty());
 }
 
 void TestSetupProgram::cabinetLackingAFileShowsInstallError()
@@ -365,7 +359,7 @@ void TestSetupProgram::cabinetLackingAFileShowsInstallError()
     QCOMPARE(m_fake.messageTexts(), (QStringList{kMatched, kInstallFailed}));
     QCOMPARE(m_fake.messages[1].message.icon, ui::Icon::Error);
     QCOMPARE(m_fake.beeps.last(), ui::Beep::Error);
-    QVERIFY(tree(m_dest).isEmpty());
+    QVERIFY(test::fileTree(m_dest).isEmpty());
 }
 
 void TestSetupProgram::hostileInfWritesNothingOutside()
@@ -377,7 +371,7 @@ void TestSetupProgram::hostileInfWritesNothingOutside()
                                "[SourceDisksFiles]\r\nreadme.txt=1\r\n../escape=1\r\n"
                                "[copy.files]\r\nreadme.txt\r\n../escape\r\n";
     makePackage({}, hostile);
-    const QStringList before = tree(m_root->path());
+    const QStringList before = test::fileTree(m_root->path());
     SetupBanner banner(m_package);
     m_fake.dialogHandlers.push_back(enterPassPhrase(kPassPhrase));
     m_fake.dialogHandlers.push_back(press("Button1"));
@@ -388,8 +382,8 @@ void TestSetupProgram::hostileInfWritesNothingOutside()
     // Only the decrypted INF and cabinet are new, inside the package folder.
     QStringList expected = before + QStringList{"package/tools.cab", "package/tools.inf"};
     expected.sort();
-    QCOMPARE(tree(m_root->path()), expected);
-    QVERIFY(tree(m_dest).isEmpty());
+    QCOMPARE(test::fileTree(m_root->path()), expected);
+    QVERIFY(test::fileTree(m_dest).isEmpty());
 }
 
 void TestSetupProgram::brokenEncryptedFiles_data()
@@ -434,9 +428,12 @@ void TestSetupProgram::brokenEncryptedFiles()
     else if (damage == "ecf missing")
         QVERIFY(QFile::remove(ecf));
     else if (damage == "a5 outside")
-        QVERIFY(writeFile(m_package + "/setup.ini", readFile(m_package + "/setup.ini").replace("a5=tools.cab", "a5=../evil.cab")));
+        QVERIFY(writeFile(m_package + "/setup.ini",
+                          readFile(m_package + "/setup.ini").replace("a5=tools.cab", "a5=../evil.cab")));
     else if (damage == "a6 outside")
-        QVERIFY(writeFile(m_package + "/setup.ini", readFile(m_package + "/setup.ini").replace("a6=tools.in_", "a6=../work/tools.in_")));
+        QVERIFY(
+            writeFile(m_package + "/setup.ini",
+                      readFile(m_package + "/setup.ini").replace("a6=tools.in_", "a6=../work/tools.in_")));
     else if (damage == "inf link")
         QVERIFY(QFile::link(m_work + "/tools.inf", m_package + "/tools.inf"));
     else if (damage == "cab link")
@@ -444,7 +441,7 @@ void TestSetupProgram::brokenEncryptedFiles()
     else if (damage == "cab hard link")
         QVERIFY(::link(QFile::encodeName(m_work + "/tools.cab").constData(),
                        QFile::encodeName(m_package + "/tools.cab").constData()) == 0);
-    const QStringList outside = tree(m_work);
+    const QStringList outside = test::fileTree(m_work);
     const QByteArray outsideInf = readFile(m_work + "/tools.inf");
     const QByteArray outsideCab = readFile(m_work + "/tools.cab");
 
@@ -465,8 +462,8 @@ void TestSetupProgram::brokenEncryptedFiles()
     QCOMPARE(m_fake.dialogs.size(), dialogs);
     if (messages.first() != kWrong)
         QCOMPARE(status, QStringLiteral("Error!"));
-    QVERIFY(tree(m_dest).isEmpty());
-    QCOMPARE(tree(m_work), outside);
+    QVERIFY(test::fileTree(m_dest).isEmpty());
+    QCOMPARE(test::fileTree(m_work), outside);
     QVERIFY(!QFileInfo::exists(m_root->filePath("evil.cab")));
     QCOMPARE(readFile(m_work + "/tools.inf"), outsideInf);
     QCOMPARE(readFile(m_work + "/tools.cab"), outsideCab);
@@ -480,11 +477,11 @@ void TestSetupProgram::readmeMissingAndCancelInReady()
     QCOMPARE(banner.readmeDialog()->Memo1->toPlainText(), QStringLiteral("No Readme Information Available"));
     m_fake.dialogHandlers.push_back(enterPassPhrase(kPassPhrase));
     m_fake.dialogHandlers.push_back(press("Button1"));
-    m_fake.dialogHandlers.push_back(press("Button2"));  // Cancel: no installation
+    m_fake.dialogHandlers.push_back(press("Button2")); // Cancel: no installation
     QCOMPARE(banner.run(), 1);
     QCOMPARE(m_fake.messageTexts(), QStringList{kMatched});
     QCOMPARE(m_fake.dialogs.size(), 3);
-    QVERIFY(tree(m_dest).isEmpty());
+    QVERIFY(test::fileTree(m_dest).isEmpty());
 }
 
 void TestSetupProgram::activationStartsTheDialogs()
@@ -492,7 +489,7 @@ void TestSetupProgram::activationStartsTheDialogs()
     makePackage();
     SetupBanner banner(m_package);
     QSignalSpy finished(&banner, &SetupBanner::finished);
-    m_fake.dialogHandlers.push_back(press("Button2"));  // Cancel in the pass-phrase dialog
+    m_fake.dialogHandlers.push_back(press("Button2")); // Cancel in the pass-phrase dialog
     banner.show();
     banner.activateWindow();
     QTRY_COMPARE(finished.size(), 1);

@@ -1,5 +1,7 @@
 #include "support/testutil.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -38,10 +40,16 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
 ProcessResult run(const QString& program, const QStringList& args, const QString& workingDirectory,
                   int timeoutMs, const QByteArray& input)
 {
-    ProcessResult r;
     QProcess p;
     if (!workingDirectory.isEmpty())
         p.setWorkingDirectory(workingDirectory);
+    return run(p, program, args, timeoutMs, input);
+}
+
+ProcessResult run(QProcess& p, const QString& program, const QStringList& args, int timeoutMs,
+                  const QByteArray& input)
+{
+    ProcessResult r;
     p.start(program, args);
     if (!p.waitForStarted(10000))
         return r;
@@ -59,9 +67,39 @@ ProcessResult run(const QString& program, const QStringList& args, const QString
     return r;
 }
 
+QStringList crlfLines(const QByteArray& text)
+{
+    QStringList result = QString::fromLocal8Bit(text).split(QStringLiteral("\r\n"));
+    if (!result.isEmpty() && result.last().isEmpty())
+        result.removeLast();
+    return result;
+}
+
+QStringList infSection(const QStringList& inf, const QString& header)
+{
+    QStringList entries;
+    const qsizetype start = inf.indexOf(header);
+    if (start < 0)
+        return {QStringLiteral("<no section>")};
+    for (qsizetype i = start + 1; i < inf.size() && inf[i] != QLatin1String(" "); ++i)
+        entries.append(inf[i]);
+    return entries;
+}
+
+QStringList fileTree(const QString& root)
+{
+    QStringList all;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        all << QDir(root).relativeFilePath(it.next());
+    all.sort();
+    return all;
+}
+
 bool haveProgram(const QString& program)
 {
     return !QStandardPaths::findExecutable(program).isEmpty();
 }
 
-}  // namespace ravelin::test
+} // namespace ravelin::test

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 namespace ravelin::test {
 
 // Writes `data` to `path` (creating it); false on failure.
@@ -14,7 +16,7 @@ QByteArray readFile(const QString& path);
 QByteArray randomBytes(qsizetype size, quint32 seed);
 
 struct ProcessResult {
-    int exitCode = -1;       // -1 when the program could not start or crashed
+    int exitCode = -1; // -1 when the program could not start or crashed
     QByteArray out;
     QByteArray err;
 };
@@ -23,7 +25,18 @@ struct ProcessResult {
 ProcessResult run(const QString& program, const QStringList& args,
                   const QString& workingDirectory = QString(), int timeoutMs = 120000,
                   const QByteArray& input = QByteArray());
+// The same with a process the caller has prepared (environment, working
+// directory, child set-up).
+ProcessResult run(QProcess& process, const QString& program, const QStringList& args, int timeoutMs = 120000,
+                  const QByteArray& input = QByteArray());
+// The lines of a CRLF text, without the empty one after the last CRLF.
+QStringList crlfLines(const QByteArray& text);
+// The entries of an INF section: the lines after its header up to the
+// separator line of one space (or the end); "<no section>" when missing.
+QStringList infSection(const QStringList& inf, const QString& header);
+// Every file and directory below `root`, relative to it, sorted.
+QStringList fileTree(const QString& root);
 // True when `program` is found on PATH.
 bool haveProgram(const QString& program);
 
-}  // namespace ravelin::test
+} // namespace ravelin::test

@@ -28,35 +28,15 @@ Q_DECLARE_METATYPE(TForm7::Page)
 namespace {
 
 const QString kPhrase16 = QStringLiteral("0123456789abcdef");
-const QString kShortPhraseText = QStringLiteral(
-    "You have not entered the correct number of Characters for a valid Pass Phrase.  Please enter some more text.");
-
-QStringList lines(const QByteArray& text)
-{
-    QStringList result = QString::fromLocal8Bit(text).split(QStringLiteral("\r\n"));
-    if (!result.isEmpty() && result.last().isEmpty())
-        result.removeLast();
-    return result;
-}
-
-// The entries of an INF section: the lines after its header up to the
-// separator line (or the end of the file).
-QStringList section(const QStringList& inf, const QString& header)
-{
-    QStringList entries;
-    const qsizetype start = inf.indexOf(header);
-    if (start < 0)
-        return {QStringLiteral("<no section>")};
-    for (qsizetype i = start + 1; i < inf.size() && inf[i] != QLatin1String(" "); ++i)
-        entries.append(inf[i]);
-    return entries;
-}
+const QString kShortPhraseText = QStringLiteral("You have not entered the correct number of Characters for a "
+                                                "valid Pass Phrase.  Please enter some more text.");
 
 QStringList visibleLabelTexts(QWidget* page)
 {
     QList<QLabel*> labels = page->findChildren<QLabel*>();
-    std::stable_sort(labels.begin(), labels.end(),
-                     [](QLabel* a, QLabel* b) { return a->y() < b->y() || (a->y() == b->y() && a->x() < b->x()); });
+    std::stable_sort(labels.begin(), labels.end(), [](QLabel* a, QLabel* b) {
+        return a->y() < b->y() || (a->y() == b->y() && a->x() < b->x());
+    });
     QStringList texts;
     for (QLabel* l : labels)
         if (l->isVisible())
@@ -76,9 +56,12 @@ QList<QPushButton*> visibleButtons(TForm7& w)
     return buttons;
 }
 
-void click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+void click(QPushButton* b)
+{
+    QTest::mouseClick(b, Qt::LeftButton);
+}
 
-}  // namespace
+} // namespace
 
 class TestWizard : public QObject {
     Q_OBJECT
@@ -114,7 +97,8 @@ class TestWizard : public QObject {
             stillOpen = w->isVisible();
             return w->result();
         });
-        const int result = distribution::runWizard(nullptr, s.cabinetName, s.outputDirectory, s.fileNamesLastFirst);
+        const int result =
+            distribution::runWizard(nullptr, s.cabinetName, s.outputDirectory, s.fileNamesLastFirst);
         if (open)
             *open = stillOpen;
         return result;
@@ -152,7 +136,8 @@ class TestWizard : public QObject {
         QCOMPARE(m.helpTopic, helpTopic);
         // The error beep comes right before the box (the first event is the
         // wizard's own modal run).
-        QCOMPARE(m_fake.events.mid(1), (QStringList{QStringLiteral("beep"), QStringLiteral("message:") + text}));
+        QCOMPARE(m_fake.events.mid(1),
+                 (QStringList{QStringLiteral("beep"), QStringLiteral("message:") + text}));
         QCOMPARE(m_fake.beeps, QList<ui::Beep>{ui::Beep::Error});
     }
 
@@ -174,52 +159,57 @@ private slots:
     void fullRoadToComplete()
     {
         bool open = true;
-        const int result = run(source(), [&](TForm7& w) {
-            QCOMPARE(w.size(), QSize(451, 299));
-            QCOMPARE(w.minimumSize(), w.maximumSize());
-            QCOMPARE(w.currentPage(), Page::Introduction);
-            QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Introduction"));
-            QCOMPARE(w.Edit1->text(), QStringLiteral("tools"));
-            QCOMPARE(w.Edit2->text(), m_out);
-            QCOMPARE(w.Edit3->text(), QStringLiteral("myinstall\\directory"));
-            QCOMPARE(w.Edit4->text(), QString());
-            QCOMPARE(w.Edit5->text(), QString());
-            QCOMPARE(w.Edit6->text(), QStringLiteral("readme.txt"));
-            QCOMPARE(w.Edit7->text(), QString());
-            QCOMPARE(w.ListBox1->count(), 3);
-            QCOMPARE(w.ListBox1->item(0)->text(), QStringLiteral("c.txt"));
+        const int result = run(
+            source(),
+            [&](TForm7& w) {
+                QCOMPARE(w.size(), QSize(451, 299));
+                QCOMPARE(w.minimumSize(), w.maximumSize());
+                QCOMPARE(w.currentPage(), Page::Introduction);
+                QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Introduction"));
+                QCOMPARE(w.Edit1->text(), QStringLiteral("tools"));
+                QCOMPARE(w.Edit2->text(), m_out);
+                QCOMPARE(w.Edit3->text(), QStringLiteral("myinstall\\directory"));
+                QCOMPARE(w.Edit4->text(), QString());
+                QCOMPARE(w.Edit5->text(), QString());
+                QCOMPARE(w.Edit6->text(), QStringLiteral("readme.txt"));
+                QCOMPARE(w.Edit7->text(), QString());
+                QCOMPARE(w.ListBox1->count(), 3);
+                QCOMPARE(w.ListBox1->item(0)->text(), QStringLiteral("c.txt"));
 
-            click(w.Button5);
-            QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Step 1"));
-            click(w.Button1);
-            QCOMPARE(w.currentPage(), Page::Step2);
-            QCOMPARE(w.outcomeLine(), QStringLiteral("tools.inf can be found in your ") + m_out +
-                                          QStringLiteral(" directory.  Task completed successfully"));
-            QVERIFY(QFile::exists(out(QStringLiteral("tools.inf"))));
+                click(w.Button5);
+                QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Step 1"));
+                click(w.Button1);
+                QCOMPARE(w.currentPage(), Page::Step2);
+                QCOMPARE(w.outcomeLine(), QStringLiteral("tools.inf can be found in your ") + m_out +
+                                              QStringLiteral(" directory.  Task completed successfully"));
+                QVERIFY(QFile::exists(out(QStringLiteral("tools.inf"))));
 
-            QTest::keyClicks(w.Edit4, QStringLiteral("Ravelin Tools"));
-            QTest::keyClicks(w.Edit5, QStringLiteral("the tool set"));
-            click(w.Button8);
-            QCOMPARE(w.currentPage(), Page::Step3);
-            QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Step 3"));
-            QCOMPARE(lines(test::readFile(out(QStringLiteral("setup.ini")))),
-                     (QStringList{"[General]", "a1=Ravelin Tools", "a2=the tool set", "a3=readme.txt", "a4=tools.ecf",
-                                  "a5=tools.cab", "a6=tools.in_", "a7=myinstall\\directory"}));
+                QTest::keyClicks(w.Edit4, QStringLiteral("Ravelin Tools"));
+                QTest::keyClicks(w.Edit5, QStringLiteral("the tool set"));
+                click(w.Button8);
+                QCOMPARE(w.currentPage(), Page::Step3);
+                QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Step 3"));
+                QCOMPARE(
+                    test::crlfLines(test::readFile(out(QStringLiteral("setup.ini")))),
+                    (QStringList{"[General]", "a1=Ravelin Tools", "a2=the tool set", "a3=readme.txt",
+                                 "a4=tools.ecf", "a5=tools.cab", "a6=tools.in_", "a7=myinstall\\directory"}));
 
-            QTest::keyClicks(w.Edit7, kPhrase16);
-            click(w.Button11);
-            QCOMPARE(w.currentPage(), Page::Complete);
-            QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Complete"));
-            QCOMPARE(w.completeDirectoryLine(), QStringLiteral("You should find them in your ") + m_out +
-                                                    QStringLiteral(" directory"));
-            QCOMPARE(w.completeFileList(),
-                     (QStringList{"tools.in_", "tools.ecf", "setup.exe", "setup.ini", "readme.txt"}));
-            QVERIFY(visibleLabelTexts(w.page(Page::Complete))
+                QTest::keyClicks(w.Edit7, kPhrase16);
+                click(w.Button11);
+                QCOMPARE(w.currentPage(), Page::Complete);
+                QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Complete"));
+                QCOMPARE(w.completeDirectoryLine(), QStringLiteral("You should find them in your ") + m_out +
+                                                        QStringLiteral(" directory"));
+                QCOMPARE(w.completeFileList(),
+                         (QStringList{"tools.in_", "tools.ecf", "setup.exe", "setup.ini", "readme.txt"}));
+                QVERIFY(
+                    visibleLabelTexts(w.page(Page::Complete))
                         .contains(QStringLiteral("tools.in_\ntools.ecf\nsetup.exe\nsetup.ini\nreadme.txt")));
-            QVERIFY(m_fake.messages.isEmpty());
-            QVERIFY(m_fake.beeps.isEmpty());
-            click(w.Button13);
-        }, &open);
+                QVERIFY(m_fake.messages.isEmpty());
+                QVERIFY(m_fake.beeps.isEmpty());
+                click(w.Button13);
+            },
+            &open);
         if (QTest::currentTestFailed())
             return;
         QCOMPARE(result, int(QDialog::Rejected));
@@ -261,12 +251,16 @@ private slots:
 
         QTest::newRow("introduction")
             << Page::Introduction << "Distribution Wizard - Introduction"
-            << QStringList{"This wizard is designed to help you make a basic INF file, for use with the Setup API.  If "
-                           "your INF file is intended for use with an encrypted cab file, you can choose to create a "
+            << QStringList{"This wizard is designed to help you make a basic INF file, for use with the "
+                           "Setup API.  If "
+                           "your INF file is intended for use with an encrypted cab file, you can choose to "
+                           "create a "
                            "setup.exe which requires the user to enter your Pass Phrase to install.",
-                           "Please fill in all of the information requested, as this will help to make a problem "
+                           "Please fill in all of the information requested, as this will help to make a "
+                           "problem "
                            "free setup package.",
-                           "If you are ready to continue, please click Next >.  Otherwise click cancel.  You can  "
+                           "If you are ready to continue, please click Next >.  Otherwise click cancel.  You "
+                           "can  "
                            "return to a previous page to make changes at any point in the process."}
             << QStringList{"< &Back", "&Next >", "&Cancel"} << QString();
         QTest::newRow("step 1") << Page::Step1 << "Distribution Wizard - Step 1"
@@ -276,28 +270,31 @@ private slots:
         QTest::newRow("step 2")
             << Page::Step2 << "Distribution Wizard - Step 2"
             << QStringList{"tools.inf can be found in your OUT directory.  Task completed successfully",
-                           "If you wish to create a setup.exe for your encrypted cab file, fill in the information "
+                           "If you wish to create a setup.exe for your encrypted cab file, fill in the "
+                           "information "
                            "requested below and click Next.  If you wish to finish here, click Cancel.",
                            "Please enter your Setup Title (This appears at the top of the setup window:)",
                            "Enter a brief description of what you are installing:",
                            "Readme File Name (do not include path:)"}
             << QStringList{"&< &Back", "&Next >", "&Cancel"} << QString();
-        QTest::newRow("step 3") << Page::Step3 << "Distribution Wizard - Step 3"
-                                << QStringList{"Finally you must enter your Pass Phrase so the last of the setup files "
-                                               "can be encrypted.  Once you have entered your Pass Phrase, you can "
-                                               "click Finish.",
-                                               "NOTE:  Your Pass Phrase must be the same as the one you used to "
-                                               "encrypt your cab file.",
-                                               "Please enter your Pass Phrase:"}
-                                << QStringList{"< &Back", "&Finish", "&Cancel"} << "&Finish";
-        QTest::newRow("complete") << Page::Complete << "Distribution Wizard - Complete"
-                                  << QStringList{"Sucess!  Your distribution package is now ready.",
-                                                 "These are the files you need to distrubute to your user.",
-                                                 "You should find them in your OUT directory",
-                                                 "tools.in_\ntools.ecf\nsetup.exe\nsetup.ini\nreadme.txt",
-                                                 "Remember you should only tell another person the Pass Phrase if "
-                                                 "you can do so securely."}
-                                  << QStringList{"&Close"} << "&Close";
+        QTest::newRow("step 3")
+            << Page::Step3 << "Distribution Wizard - Step 3"
+            << QStringList{"Finally you must enter your Pass Phrase so the last of the setup files "
+                           "can be encrypted.  Once you have entered your Pass Phrase, you can "
+                           "click Finish.",
+                           "NOTE:  Your Pass Phrase must be the same as the one you used to "
+                           "encrypt your cab file.",
+                           "Please enter your Pass Phrase:"}
+            << QStringList{"< &Back", "&Finish", "&Cancel"} << "&Finish";
+        QTest::newRow("complete")
+            << Page::Complete << "Distribution Wizard - Complete"
+            << QStringList{"Sucess!  Your distribution package is now ready.",
+                           "These are the files you need to distrubute to your user.",
+                           "You should find them in your OUT directory",
+                           "tools.in_\ntools.ecf\nsetup.exe\nsetup.ini\nreadme.txt",
+                           "Remember you should only tell another person the Pass Phrase if "
+                           "you can do so securely."}
+            << QStringList{"&Close"} << "&Close";
     }
     void pages()
     {
@@ -341,8 +338,8 @@ private slots:
             goTo(w, Page::Step2);
             w.reject();
         });
-        const QStringList inf = lines(test::readFile(out(QStringLiteral("tools.inf"))));
-        QCOMPARE(section(inf, QStringLiteral("[SourceDisksFiles]")), QStringList{});
+        const QStringList inf = test::crlfLines(test::readFile(out(QStringLiteral("tools.inf"))));
+        QCOMPARE(test::infSection(inf, QStringLiteral("[SourceDisksFiles]")), QStringList{});
         QCOMPARE(inf.last(), QStringLiteral("[copy.files]"));
         QCOMPARE(inf.at(inf.size() - 2), QStringLiteral(" "));
     }
@@ -377,7 +374,7 @@ private slots:
                         .contains(QStringLiteral("other.in_\nother.ecf\nsetup.exe\nsetup.ini\nnotes.txt")));
             w.reject();
         });
-        const QStringList ini = lines(test::readFile(out(QStringLiteral("setup.ini"))));
+        const QStringList ini = test::crlfLines(test::readFile(out(QStringLiteral("setup.ini"))));
         QCOMPARE(ini.value(3), QStringLiteral("a3=notes.txt"));
         QCOMPARE(ini.value(4), QStringLiteral("a4=other.ecf"));
         QVERIFY(QFile::exists(out(QStringLiteral("other.in_"))));
@@ -457,19 +454,22 @@ private slots:
         QFETCH(bool, closes);
         QFETCH(QStringList, files);
         bool open = false;
-        const int result = run(source(), [&](TForm7& w) {
-            goTo(w, page);
-            if (page == Page::Step3)
-                w.Edit7->setText(kPhrase16);
-            // Enter goes where the keyboard focus is: Next on the Introduction,
-            // the page's first field on Steps 1 to 3, Close on Complete.
-            QWidget* target = w.focusWidget();
-            QVERIFY(target);
-            if (page == Page::Step3)
-                QCOMPARE(target, static_cast<QWidget*>(w.Edit7));
-            QTest::keyClick(target, Qt::Key_Return);
-            QCOMPARE(w.currentPage(), after);
-        }, &open);
+        const int result = run(
+            source(),
+            [&](TForm7& w) {
+                goTo(w, page);
+                if (page == Page::Step3)
+                    w.Edit7->setText(kPhrase16);
+                // Enter goes where the keyboard focus is: Next on the Introduction,
+                // the page's first field on Steps 1 to 3, Close on Complete.
+                QWidget* target = w.focusWidget();
+                QVERIFY(target);
+                if (page == Page::Step3)
+                    QCOMPARE(target, static_cast<QWidget*>(w.Edit7));
+                QTest::keyClick(target, Qt::Key_Return);
+                QCOMPARE(w.currentPage(), after);
+            },
+            &open);
         QCOMPARE(open, !closes);
         if (closes)
             QCOMPARE(result, int(QDialog::Rejected));
@@ -500,21 +500,24 @@ private slots:
         QFETCH(QString, how);
         QFETCH(QStringList, files);
         bool open = true;
-        const int result = run(source(), [&](TForm7& w) {
-            goTo(w, page);
-            if (how == QLatin1String("title bar")) {
-                QVERIFY(w.close());
-            } else if (how == QLatin1String("escape")) {
-                QTest::keyClick(&w, Qt::Key_Escape);
-            } else {
-                QPushButton* cancel = nullptr;
-                for (QPushButton* b : visibleButtons(w))
-                    if (b->text() == QLatin1String("&Cancel") || b->text() == QLatin1String("&Close"))
-                        cancel = b;
-                QVERIFY(cancel);
-                click(cancel);
-            }
-        }, &open);
+        const int result = run(
+            source(),
+            [&](TForm7& w) {
+                goTo(w, page);
+                if (how == QLatin1String("title bar")) {
+                    QVERIFY(w.close());
+                } else if (how == QLatin1String("escape")) {
+                    QTest::keyClick(&w, Qt::Key_Escape);
+                } else {
+                    QPushButton* cancel = nullptr;
+                    for (QPushButton* b : visibleButtons(w))
+                        if (b->text() == QLatin1String("&Cancel") || b->text() == QLatin1String("&Close"))
+                            cancel = b;
+                    QVERIFY(cancel);
+                    click(cancel);
+                }
+            },
+            &open);
         QVERIFY(!open);
         QCOMPARE(result, int(QDialog::Rejected));
         QCOMPARE(filesInOutput(), files);
@@ -536,7 +539,7 @@ private slots:
             click(w.Button3);
             QCOMPARE(w.currentPage(), Page::Introduction);
             QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Introduction"));
-            click(w.Button4);  // disabled: nothing happens
+            click(w.Button4); // disabled: nothing happens
             QCOMPARE(w.currentPage(), Page::Introduction);
             // Going back clears no field and removes no file.
             QCOMPARE(w.Edit4->text(), QStringLiteral("title"));
@@ -549,7 +552,7 @@ private slots:
             click(w.Button1);
             QCOMPARE(w.currentPage(), Page::Step2);
             const QByteArray inf = test::readFile(out(QStringLiteral("tools.inf")));
-            QVERIFY(lines(inf).contains(QStringLiteral("copy.files = 30,other\\place")));
+            QVERIFY(test::crlfLines(inf).contains(QStringLiteral("copy.files = 30,other\\place")));
             QVERIFY(!inf.contains("myinstall"));
             w.reject();
         });
@@ -604,8 +607,10 @@ private slots:
     {
         QTest::addColumn<QString>("obstacle");
         QTest::addColumn<QString>("report");
-        QTest::newRow("directory in the way") << "directory" << "Cannot create file OUT/setup.ini";
-        QTest::newRow("disk full") << "full" << "Disk full";
+        QTest::newRow("directory in the way") << "directory"
+                                              << "Cannot create file OUT/setup.ini";
+        QTest::newRow("disk full") << "full"
+                                   << "Disk full";
     }
     void setupIniFails()
     {
@@ -634,7 +639,7 @@ private slots:
             QCOMPARE(w.currentPage(), Page::Step3);
             w.reject();
         });
-        QCOMPARE(lines(test::readFile(ini)).value(0), QStringLiteral("[General]"));
+        QCOMPARE(test::crlfLines(test::readFile(ini)).value(0), QStringLiteral("[General]"));
     }
 
     void infDeletedBeforeFinish()

@@ -1,4 +1,5 @@
-// Proves the main window's Distribution Wizard command: a fresh wizard each time with the window's current values.
+// Proves the main window's Distribution Wizard command: a fresh wizard each time with the window's current
+// values.
 #include <QtTest>
 
 #include <QLineEdit>
@@ -18,30 +19,12 @@ using ravelin::test::FakePrompter;
 
 namespace {
 
-QStringList lines(const QByteArray& text)
+void click(QPushButton* b)
 {
-    QStringList result = QString::fromLocal8Bit(text).split(QStringLiteral("\r\n"));
-    if (!result.isEmpty() && result.last().isEmpty())
-        result.removeLast();
-    return result;
+    QTest::mouseClick(b, Qt::LeftButton);
 }
 
-// The entries of an INF section: the lines after its header up to the
-// separator line (or the end of the file).
-QStringList section(const QStringList& inf, const QString& header)
-{
-    QStringList entries;
-    const qsizetype start = inf.indexOf(header);
-    if (start < 0)
-        return {QStringLiteral("<no section>")};
-    for (qsizetype i = start + 1; i < inf.size() && inf[i] != QLatin1String(" "); ++i)
-        entries.append(inf[i]);
-    return entries;
-}
-
-void click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
-
-}  // namespace
+} // namespace
 
 class TestWizardCommand : public QObject {
     Q_OBJECT
@@ -98,9 +81,10 @@ private slots:
         QCOMPARE(m_fake.dialogs.size(), 1);
         QCOMPARE(m_fake.dialogs.first().className, QStringLiteral("ravelin::distribution::TForm7"));
         QCOMPARE(listed, (QStringList{"c", "b", "a"}));
-        const QStringList inf = lines(test::readFile(out(QStringLiteral("order.inf"))));
-        QCOMPARE(section(inf, QStringLiteral("[SourceDisksFiles]")), (QStringList{"c=1", "b=1", "a=1"}));
-        QCOMPARE(section(inf, QStringLiteral("[copy.files]")), (QStringList{"c", "b", "a"}));
+        const QStringList inf = test::crlfLines(test::readFile(out(QStringLiteral("order.inf"))));
+        QCOMPARE(test::infSection(inf, QStringLiteral("[SourceDisksFiles]")),
+                 (QStringList{"c=1", "b=1", "a=1"}));
+        QCOMPARE(test::infSection(inf, QStringLiteral("[copy.files]")), (QStringList{"c", "b", "a"}));
         QCOMPARE(inf.last(), QStringLiteral("a"));
     }
 
@@ -130,8 +114,8 @@ private slots:
             QStringList files;
             for (int i = 0; i < w->ListBox1->count(); ++i)
                 files.append(w->ListBox1->item(i)->text());
-            seen.append({w->Edit1->text(), w->Edit2->text(), w->Edit3->text(), w->Edit6->text(), w->Edit4->text(),
-                         files});
+            seen.append({w->Edit1->text(), w->Edit2->text(), w->Edit3->text(), w->Edit6->text(),
+                         w->Edit4->text(), files});
             // Change every field the user can type into, then cancel.
             for (QLineEdit* e : {w->Edit1, w->Edit2, w->Edit3, w->Edit4, w->Edit5, w->Edit6, w->Edit7})
                 e->setText(QStringLiteral("typed"));
@@ -164,7 +148,6 @@ private slots:
         QCOMPARE(m_fake.dialogs[1].result, int(QDialog::Rejected));
         QVERIFY(filesInOutput().isEmpty());
     }
-
 };
 
 QTEST_MAIN(TestWizardCommand)

@@ -22,8 +22,11 @@ QByteArray infText(const QString& cab, const QString& installDir, const QStringL
 {
     QString t = "; Created with Korvane Ravelin v6.0\r\n \r\n[version]\r\nsignature=\"$CHICAGO$\"\r\n \r\n"
                 "[DefaultInstall]\r\nCopyFiles = copy.files\r\n \r\n[SourceDisksNames]\r\n"
-                "1=\"Run this from a short file name dir\"," + cab + ",0\r\n \r\n[DestinationDirs]\r\n"
-                "copy.files = 30," + installDir + "\r\n \r\n[SourceDisksFiles]\r\n";
+                "1=\"Run this from a short file name dir\"," +
+                cab +
+                ",0\r\n \r\n[DestinationDirs]\r\n"
+                "copy.files = 30," +
+                installDir + "\r\n \r\n[SourceDisksFiles]\r\n";
     for (const QString& f : files)
         t += f + "=1\r\n";
     t += extraDisksFiles;
@@ -33,19 +36,7 @@ QByteArray infText(const QString& cab, const QString& installDir, const QStringL
     return t.toUtf8() + QByteArray(5, '\0');
 }
 
-// Every file and directory below `root`, relative, sorted.
-QStringList tree(const QString& root)
-{
-    QStringList all;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        all << QDir(root).relativeFilePath(it.next());
-    all.sort();
-    return all;
-}
-
-}  // namespace
+} // namespace
 
 class TestInstaller : public QObject {
     Q_OBJECT
@@ -114,8 +105,9 @@ void TestInstaller::installsFilesByteIdentical()
     QCOMPARE(result.written.size(), 3);
     for (auto it = m_files.begin(); it != m_files.end(); ++it)
         QCOMPARE(readFile(result.installDirectory + "/" + it.key()), it.value());
-    QCOMPARE(tree(m_dest), (QStringList{"myinstall", "myinstall/directory", "myinstall/directory/empty.dat",
-                                        "myinstall/directory/readme.txt", "myinstall/directory/tool binary.exe"}));
+    QCOMPARE(ravelin::test::fileTree(m_dest),
+             (QStringList{"myinstall", "myinstall/directory", "myinstall/directory/empty.dat",
+                          "myinstall/directory/readme.txt", "myinstall/directory/tool binary.exe"}));
 }
 
 void TestInstaller::installsRenamedSingleAndDefaultDir()
@@ -149,32 +141,41 @@ void TestInstaller::failuresWriteNothing_data()
     const QStringList three{"readme.txt", "tool binary.exe", "empty.dat"};
     QTest::newRow("file missing from cabinet")
         << infText("tools.cab", "d", three + QStringList{"absent.txt"}) << int(InstallStep::MissingFile);
-    QTest::newRow("../escape") << infText("tools.cab", "d", {"readme.txt", "../escape"}) << int(InstallStep::RefusedName);
+    QTest::newRow("../escape") << infText("tools.cab", "d", {"readme.txt", "../escape"})
+                               << int(InstallStep::RefusedName);
     QTest::newRow("..\\escape") << infText("tools.cab", "d", {"readme.txt", "..\\escape"})
                                 << int(InstallStep::RefusedName);
     QTest::newRow("dot dot") << infText("tools.cab", "d", {".."}) << int(InstallStep::RefusedName);
-    QTest::newRow("slash in name") << infText("tools.cab", "d", {"sub/readme.txt"}) << int(InstallStep::RefusedName);
-    QTest::newRow("absolute name") << infText("tools.cab", "d", {"/etc/escape"}) << int(InstallStep::RefusedName);
-    QTest::newRow("backslash absolute") << infText("tools.cab", "d", {"\\escape"}) << int(InstallStep::RefusedName);
-    QTest::newRow("install dir climbs") << infText("tools.cab", "a\\..\\..\\out", three) << int(InstallStep::RefusedName);
+    QTest::newRow("slash in name") << infText("tools.cab", "d", {"sub/readme.txt"})
+                                   << int(InstallStep::RefusedName);
+    QTest::newRow("absolute name") << infText("tools.cab", "d", {"/etc/escape"})
+                                   << int(InstallStep::RefusedName);
+    QTest::newRow("backslash absolute")
+        << infText("tools.cab", "d", {"\\escape"}) << int(InstallStep::RefusedName);
+    QTest::newRow("install dir climbs")
+        << infText("tools.cab", "a\\..\\..\\out", three) << int(InstallStep::RefusedName);
     QTest::newRow("cabinet outside") << infText("../tools.cab", "d", three) << int(InstallStep::RefusedName);
     QTest::newRow("renamed to escape")
-        << QByteArray("[DefaultInstall]\nCopyFiles=f\n[DestinationDirs]\nf=30,d\n[SourceDisksNames]\n1=x,tools.cab\n"
-                      "[SourceDisksFiles]\nreadme.txt=1\n[f]\nreadme.txt\n..\\..\\x,readme.txt\n")
+        << QByteArray(
+               "[DefaultInstall]\nCopyFiles=f\n[DestinationDirs]\nf=30,d\n[SourceDisksNames]\n1=x,tools.cab\n"
+               "[SourceDisksFiles]\nreadme.txt=1\n[f]\nreadme.txt\n..\\..\\x,readme.txt\n")
         << int(InstallStep::RefusedName);
     QTest::newRow("other directory id")
         << QByteArray("[DefaultInstall]\nCopyFiles=f\n[DestinationDirs]\nf=11,d\n[f]\nreadme.txt\n")
         << int(InstallStep::Destination);
-    QTest::newRow("no destination")
-        << QByteArray("[DefaultInstall]\nCopyFiles=f\n[f]\nreadme.txt\n") << int(InstallStep::Destination);
-    QTest::newRow("no DefaultInstall") << QByteArray("[version]\nsignature=x\n") << int(InstallStep::NoDefaultInstall);
+    QTest::newRow("no destination") << QByteArray("[DefaultInstall]\nCopyFiles=f\n[f]\nreadme.txt\n")
+                                    << int(InstallStep::Destination);
+    QTest::newRow("no DefaultInstall")
+        << QByteArray("[version]\nsignature=x\n") << int(InstallStep::NoDefaultInstall);
     QTest::newRow("list section missing")
-        << QByteArray("[DefaultInstall]\nCopyFiles=f\n[DestinationDirs]\nf=30,d\n") << int(InstallStep::ParseInf);
+        << QByteArray("[DefaultInstall]\nCopyFiles=f\n[DestinationDirs]\nf=30,d\n")
+        << int(InstallStep::ParseInf);
     QTest::newRow("no disk for file")
         << infText("tools.cab", "d", three).replace("empty.dat=1\r\n", "") << int(InstallStep::SourceDisk);
     QTest::newRow("cabinet missing") << infText("other.cab", "d", three) << int(InstallStep::OpenCabinet);
     QTest::newRow("not a cabinet") << infText("garbage.cab", "d", three) << int(InstallStep::OpenCabinet);
-    QTest::newRow("unparsable") << QByteArray("[DefaultInstall]\nCopyFiles=\"f\n") << int(InstallStep::ParseInf);
+    QTest::newRow("unparsable") << QByteArray("[DefaultInstall]\nCopyFiles=\"f\n")
+                                << int(InstallStep::ParseInf);
 }
 
 void TestInstaller::failuresWriteNothing()
@@ -183,14 +184,14 @@ void TestInstaller::failuresWriteNothing()
     QFETCH(int, step);
     makeCabinet("tools.cab", m_files);
     QVERIFY(writeFile(m_source + "/garbage.cab", ravelin::test::randomBytes(3000, 3)));
-    const QStringList before = tree(m_root->path());
+    const QStringList before = ravelin::test::fileTree(m_root->path());
 
     const InstallResult result = installInfText(inf, {m_source, m_dest});
     QVERIFY(!result.ok());
     QCOMPARE(int(result.failedStep), step);
     QVERIFY(!result.reason.isEmpty());
     QVERIFY(result.written.isEmpty());
-    QCOMPARE(tree(m_root->path()), before);
+    QCOMPARE(ravelin::test::fileTree(m_root->path()), before);
     QVERIFY(!QFileInfo::exists(m_root->filePath("escape")) && !QFileInfo::exists(m_root->filePath("out")));
 }
 
@@ -199,7 +200,8 @@ void TestInstaller::unwritableDestinationIsReported()
     makeCabinet("tools.cab", m_files);
     // A file where the install directory should be.
     QVERIFY(writeFile(m_dest + "/blocked", "x"));
-    InstallResult result = installInfText(infText("tools.cab", "blocked\\dir", {"readme.txt"}), {m_source, m_dest});
+    InstallResult result =
+        installInfText(infText("tools.cab", "blocked\\dir", {"readme.txt"}), {m_source, m_dest});
     QCOMPARE(result.failedStep, InstallStep::CreateDirectory);
     QCOMPARE(result.installDirectory, m_dest + "/blocked/dir");
 
@@ -215,22 +217,67 @@ void TestInstaller::destinationMapping_data()
     QTest::addColumn<QString>("root");
     QTest::addColumn<QString>("subdir");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");  // empty: refused
-    QTest::newRow("plain") << "/d" << "myinstall\\directory" << "a.txt" << "/d/myinstall/directory/a.txt";
-    QTest::newRow("no DESTDIR") << "" << "myinstall\\directory" << "a.txt" << "/myinstall/directory/a.txt";
-    QTest::newRow("trailing slashes") << "/d//" << "x\\" << "a" << "/d/x/a";
-    QTest::newRow("empty subdir") << "/d" << "" << "a" << "/d/a";
-    QTest::newRow("leading backslash") << "/d" << "\\x" << "a" << "/d/x/a";
-    QTest::newRow("dot parts") << "/d" << ".\\x\\." << "a" << "/d/x/a";
-    QTest::newRow("spaces kept") << "/d" << "my dir" << "a b" << "/d/my dir/a b";
-    QTest::newRow("dots in name") << "/d" << "x" << "...a" << "/d/x/...a";
-    QTest::newRow("climbing dir") << "/d" << "x\\..\\.." << "a" << "";
-    QTest::newRow("climbing slash dir") << "/d" << "x/../y" << "a" << "";
-    QTest::newRow("name with slash") << "/d" << "x" << "b/a" << "";
-    QTest::newRow("name with backslash") << "/d" << "x" << "b\\a" << "";
-    QTest::newRow("name dot dot") << "/d" << "x" << ".." << "";
-    QTest::newRow("name dot") << "/d" << "x" << "." << "";
-    QTest::newRow("empty name") << "/d" << "x" << "" << "";
+    QTest::addColumn<QString>("expected"); // empty: refused
+    QTest::newRow("plain") << "/d"
+                           << "myinstall\\directory"
+                           << "a.txt"
+                           << "/d/myinstall/directory/a.txt";
+    QTest::newRow("no DESTDIR") << ""
+                                << "myinstall\\directory"
+                                << "a.txt"
+                                << "/myinstall/directory/a.txt";
+    QTest::newRow("trailing slashes") << "/d//"
+                                      << "x\\"
+                                      << "a"
+                                      << "/d/x/a";
+    QTest::newRow("empty subdir") << "/d"
+                                  << ""
+                                  << "a"
+                                  << "/d/a";
+    QTest::newRow("leading backslash") << "/d"
+                                       << "\\x"
+                                       << "a"
+                                       << "/d/x/a";
+    QTest::newRow("dot parts") << "/d"
+                               << ".\\x\\."
+                               << "a"
+                               << "/d/x/a";
+    QTest::newRow("spaces kept") << "/d"
+                                 << "my dir"
+                                 << "a b"
+                                 << "/d/my dir/a b";
+    QTest::newRow("dots in name") << "/d"
+                                  << "x"
+                                  << "...a"
+                                  << "/d/x/...a";
+    QTest::newRow("climbing dir") << "/d"
+                                  << "x\\..\\.."
+                                  << "a"
+                                  << "";
+    QTest::newRow("climbing slash dir") << "/d"
+                                        << "x/../y"
+                                        << "a"
+                                        << "";
+    QTest::newRow("name with slash") << "/d"
+                                     << "x"
+                                     << "b/a"
+                                     << "";
+    QTest::newRow("name with backslash") << "/d"
+                                         << "x"
+                                         << "b\\a"
+                                         << "";
+    QTest::newRow("name dot dot") << "/d"
+                                  << "x"
+                                  << ".."
+                                  << "";
+    QTest::newRow("name dot") << "/d"
+                              << "x"
+                              << "."
+                              << "";
+    QTest::newRow("empty name") << "/d"
+                                << "x"
+                                << ""
+                                << "";
 }
 
 void TestInstaller::destinationMapping()
