@@ -31,7 +31,9 @@ constexpr ButtonMap kButtons[] = {
 Prompter& prompter()
 {
     static QtPrompter qtPrompter;
-    return g_prompter ? *g_prompter : qtPrompter;
+    if (g_prompter)
+        return *g_prompter;
+    return qtPrompter;
 }
 
 void setPrompter(Prompter* p) { g_prompter = p; }
