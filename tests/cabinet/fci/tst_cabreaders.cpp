@@ -27,19 +27,16 @@ struct Source {
 };
 using Sources = QList<Source>;
 
-// Writes each source to its own directory and builds `cab` from them in
-// order, with the builder's parameters. Returns the number of files refused.
-int buildCabinet(const QString& cab, const QString& workDir, const Sources& sources,
-                 uint32_t folderThreshold = 900000)
+// A file on disk and the name it is stored under.
+struct Input {
+    QString path;
+    QByteArray storedName;
+};
+
+// Builds `cab` from the inputs in order with the builder's parameters.
+// Returns the number of files refused.
+int buildFromFiles(const QString& cab, const QList<Input>& inputs, uint32_t folderThreshold = 900000)
 {
-    QStringList paths;
-    for (int i = 0; i < sources.size(); ++i) {
-        const QString dir = workDir + "/src" + QString::number(i);
-        QDir().mkpath(dir);
-        paths << dir + "/" + sources[i].name;
-        if (!test::writeFile(paths.last(), sources[i].data))
-            qFatal("cannot write source");
-    }
     test::writeFile(cab, QByteArray());
     fci::ERF erf;
     fci::CCAB ccab;
@@ -57,15 +54,31 @@ int buildCabinet(const QString& cab, const QString& workDir, const Sources& sour
     if (!h)
         qFatal("FCICreate failed");
     int refused = 0;
-    for (int i = 0; i < sources.size(); ++i) {
-        QByteArray src = QFile::encodeName(paths[i]);
-        QByteArray stored = sources[i].name.toUtf8();
+    for (const Input& input : inputs) {
+        QByteArray src = QFile::encodeName(input.path);
+        QByteArray stored = input.storedName;
         if (!fci::FCIAddFile(h, src.data(), stored.data(), 0, nullptr, status, openForAdding, fci::kCompressMszip))
             ++refused;
     }
     if (!fci::FCIFlushCabinet(h, 0, nullptr, status) || !fci::FCIDestroy(h))
         qFatal("flush failed");
     return refused;
+}
+
+// Writes each source to its own directory and builds `cab` from them in
+// order. Returns the number of files refused.
+int buildCabinet(const QString& cab, const QString& workDir, const Sources& sources,
+                 uint32_t folderThreshold = 900000)
+{
+    QList<Input> inputs;
+    for (int i = 0; i < sources.size(); ++i) {
+        const QString dir = workDir + "/src" + QString::number(i);
+        QDir().mkpath(dir);
+        inputs.append({dir + "/" + sources[i].name, sources[i].name.toUtf8()});
+        if (!test::writeFile(inputs.last().path, sources[i].data))
+            qFatal("cannot write source");
+    }
+    return buildFromFiles(cab, inputs, folderThreshold);
 }
 
 // What a name should extract to: the last source of that name wins.
@@ -336,25 +349,12 @@ void TestCabReaders::ownReaderExtractsSafely()
     for (const Source& s : sources)
         plain.append({QString(s.name).replace('/', '_').replace('\\', '_'), s.data});
     QCOMPARE(buildCabinet(cab, dir.path(), plain), 0);
-    // Rebuild with the nested stored names through the library directly.
-    test::writeFile(cab, {});
-    fci::ERF erf;
-    fci::CCAB ccab;
-    ccab.cb = 999999999;
-    ccab.cbFolderThresh = 900000;
-    ccab.iCab = 1;
-    std::strcpy(ccab.szCabPath, QFile::encodeName(dir.path() + "/").constData());
-    std::strcpy(ccab.szCab, "nested.cab");
-    using namespace fci::real;
-    fci::HFCI h = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile, closeFile,
-                                 seekFile, deleteFile, tempFileName, &ccab, nullptr);
-    for (int i = 0; i < sources.size(); ++i) {
-        QByteArray s = QFile::encodeName(dir.path() + "/src" + QString::number(i) + "/" + plain[i].name);
-        QByteArray n = sources[i].name.toUtf8();
-        QVERIFY(fci::FCIAddFile(h, s.data(), n.data(), 0, nullptr, status, openForAdding, 1));
-    }
-    QVERIFY(fci::FCIFlushCabinet(h, 0, nullptr, status));
-    QVERIFY(fci::FCIDestroy(h));
+    // Rebuild from the same files under the nested stored names.
+    QList<Input> nested;
+    for (int i = 0; i < sources.size(); ++i)
+        nested.append(
+            {dir.path() + "/src" + QString::number(i) + "/" + plain[i].name, sources[i].name.toUtf8()});
+    QCOMPARE(buildFromFiles(cab, nested), 0);
 
     const QString out = dir.path() + "/out/new";
     QStringList written;
@@ -394,22 +394,8 @@ void TestCabReaders::ownReaderRefusesUnsafeNames()
     QTemporaryDir dir;
     QVERIFY(test::writeFile(dir.path() + "/src", "evil"));
     const QString cab = dir.path() + "/evil.cab";
-    test::writeFile(cab, {});
-    fci::ERF erf;
-    fci::CCAB ccab;
-    ccab.cb = 999999999;
-    ccab.cbFolderThresh = 900000;
-    ccab.iCab = 1;
-    std::strcpy(ccab.szCabPath, QFile::encodeName(dir.path() + "/").constData());
-    std::strcpy(ccab.szCab, "evil.cab");
-    using namespace fci::real;
-    fci::HFCI h = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile, closeFile,
-                                 seekFile, deleteFile, tempFileName, &ccab, nullptr);
-    QByteArray good = QFile::encodeName(dir.path() + "/src"), goodName = "fine.txt", badName = name.toUtf8();
-    QVERIFY(fci::FCIAddFile(h, good.data(), goodName.data(), 0, nullptr, status, openForAdding, 1));
-    QVERIFY(fci::FCIAddFile(h, good.data(), badName.data(), 0, nullptr, status, openForAdding, 1));
-    QVERIFY(fci::FCIFlushCabinet(h, 0, nullptr, status));
-    QVERIFY(fci::FCIDestroy(h));
+    const QString source = dir.path() + "/src";
+    QCOMPARE(buildFromFiles(cab, {{source, "fine.txt"}, {source, name.toUtf8()}}), 0);
 
     QCOMPARE(cabreader::safeRelativePath(name), QString());
     const QString out = dir.path() + "/a/b/out";
