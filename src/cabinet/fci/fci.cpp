@@ -54,13 +54,9 @@ struct FolderRecord {
     uint16_t type = kTypeMszip;
 };
 
+// A file entry as it will be written, and where its name is kept.
 struct FileRecord {
-    uint32_t size = 0;
-    uint32_t offset = 0;
-    uint16_t folder = 0;
-    uint16_t date = 0;
-    uint16_t time = 0;
-    uint16_t attribs = 0;
+    CFFILE entry;
     uint32_t nameOffset = 0; // in the names arena
     uint16_t nameLength = 0;
 };
@@ -384,17 +380,17 @@ struct FciContext {
         }
 
         FileRecord f;
-        f.size = uint32_t(size);
-        f.offset = offset;
-        f.folder = uint16_t(folders.size());
-        f.date = date;
-        f.time = time;
-        f.attribs = attribs;
+        f.entry.cbFile = uint32_t(size);
+        f.entry.uoffFolderStart = offset;
+        f.entry.iFolder = uint16_t(folders.size());
+        f.entry.date = date;
+        f.entry.time = time;
+        f.entry.attribs = attribs;
         if (execute)
-            f.attribs |= kAttrExec;
+            f.entry.attribs |= kAttrExec;
         for (size_t i = 0; i < nameLength; ++i)
             if (static_cast<unsigned char>(storedName[i]) > 127)
-                f.attribs |= kAttrNameIsUtf;
+                f.entry.attribs |= kAttrNameIsUtf;
         f.nameOffset = uint32_t(names.size());
         f.nameLength = uint16_t(nameLength);
         names.insert(names.end(), storedName, storedName + nameLength);
@@ -448,14 +444,7 @@ struct FciContext {
         }
         for (const FileRecord& f : files) {
             emit(kFileFixedSize + f.nameLength + 1);
-            CFFILE r;
-            r.cbFile = f.size;
-            r.uoffFolderStart = f.offset;
-            r.iFolder = f.folder;
-            r.date = f.date;
-            r.time = f.time;
-            r.attribs = f.attribs;
-            used += uint32_t(put(r, buffer + used));
+            used += uint32_t(put(f.entry, buffer + used));
             std::memcpy(buffer + used, names.data() + f.nameOffset, f.nameLength);
             used += f.nameLength;
             buffer[used++] = 0;
