@@ -12,6 +12,7 @@
 #include "distribution/wizard/form7.h"
 #include "support/fakeprompter.h"
 #include "support/testutil.h"
+#include "wizardfixture.h"
 
 #ifdef RAVELIN_HAVE_OPENSSL
 #include <openssl/blowfish.h>
@@ -20,7 +21,7 @@
 using namespace ravelin;
 using ravelin::distribution::TForm7;
 using ravelin::distribution::WizardSource;
-using ravelin::test::FakePrompter;
+using ravelin::test::click;
 using Page = TForm7::Page;
 
 Q_DECLARE_METATYPE(TForm7::Page)
@@ -56,26 +57,10 @@ QList<QPushButton*> visibleButtons(TForm7& w)
     return buttons;
 }
 
-void click(QPushButton* b)
-{
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
 } // namespace
 
-class TestWizard : public QObject {
+class TestWizard : public QObject, protected test::WizardFixture {
     Q_OBJECT
-
-    FakePrompter m_fake;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_out;
-
-    QString out(const QString& name) const { return m_out + QLatin1Char('/') + name; }
-
-    QStringList filesInOutput() const
-    {
-        return QDir(m_out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-    }
 
     WizardSource source(const QStringList& names = {QStringLiteral("c.txt"), QStringLiteral("b.dll"),
                                                     QStringLiteral("a.exe")}) const
@@ -145,14 +130,7 @@ private slots:
     void initTestCase() { ui::setPrompter(&m_fake); }
     void cleanupTestCase() { ui::setPrompter(nullptr); }
 
-    void init()
-    {
-        m_fake.clear();
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_out = m_dir->filePath(QStringLiteral("out"));
-        QVERIFY(QDir().mkpath(m_out));
-    }
+    void init() { prepareOutput(); }
 
     // --- the whole road ----------------------------------------------------
 

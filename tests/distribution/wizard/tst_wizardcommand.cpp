@@ -12,46 +12,20 @@
 #include "distribution/wizard/form7.h"
 #include "support/fakeprompter.h"
 #include "support/testutil.h"
+#include "wizardfixture.h"
 
 using namespace ravelin;
 using ravelin::distribution::TForm7;
-using ravelin::test::FakePrompter;
+using ravelin::test::click;
 
-namespace {
-
-void click(QPushButton* b)
-{
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
-} // namespace
-
-class TestWizardCommand : public QObject {
+class TestWizardCommand : public QObject, protected test::WizardFixture {
     Q_OBJECT
-
-    FakePrompter m_fake;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_out;
-
-    QString out(const QString& name) const { return m_out + QLatin1Char('/') + name; }
-
-    QStringList filesInOutput() const
-    {
-        return QDir(m_out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-    }
 
 private slots:
     void initTestCase() { ui::setPrompter(&m_fake); }
     void cleanupTestCase() { ui::setPrompter(nullptr); }
 
-    void init()
-    {
-        m_fake.clear();
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_out = m_dir->filePath(QStringLiteral("out"));
-        QVERIFY(QDir().mkpath(m_out));
-    }
+    void init() { prepareOutput(); }
 
     // The main list a, b, c reaches the wizard and the INF as c, b, a.
     void mainListOrderReversed()
