@@ -5,6 +5,7 @@
 
 #include "cli/command.h"
 #include "platform/constants.h"
+#include "platform/io.h"
 
 using namespace ravelin::cli;
 
@@ -40,25 +41,29 @@ static void printHelp(FILE* to)
 
 int main(int argc, char** argv)
 {
+    ravelin::io::installSignalCleanup();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ravelin-cab"));
-    QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.isEmpty()) {
+    // argv's bytes, not QCoreApplication::arguments(): that decodes them as
+    // text and turns a byte that is not UTF-8 into U+FFFD, another path.
+    Args args(argv + 1, argv + argc);
+    if (args.empty()) {
         printHelp(stderr);
         return kExitUsage;
     }
-    const QString first = args.takeFirst();
-    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+    const std::string first = args.front();
+    args.erase(args.begin());
+    if (first == "--help" || first == "-h") {
         printHelp(stdout);
         return kExitOk;
     }
-    if (first == QLatin1String("--version")) {
+    if (first == "--version") {
         std::printf("ravelin-cab %s (%s)\n", ravelin::kVersionText, ravelin::kApplicationTitle);
         return kExitOk;
     }
     for (const Command& c : commands())
-        if (first == QLatin1String(c.name))
+        if (first == c.name)
             return c.run(args);
-    error(QStringLiteral("unknown command '%1' (try --help)").arg(first));
+    error("unknown command '" + first + "' (try --help)");
     return kExitUsage;
 }
