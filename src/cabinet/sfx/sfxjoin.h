@@ -11,14 +11,18 @@
 //   ReadCabinet, WriteCabinet                  block (no retry, no skipping);
 //                                              the incomplete output is removed
 //                                              and the cabinet stays
-//   Close                                      closing a file failed: the output
-//                                              is removed and the cabinet stays
+//   Close                                      closing a file or publishing the
+//                                              output failed: the output is
+//                                              removed and the cabinet stays
 // Only a result with failed == SfxStep::None deletes the cabinet; a failure
 // to delete it is ignored (cabinetRemoved says whether it went).
 //
-// The output replaces an existing file of its name, except when that file is
-// the extractor or the cabinet itself (CreateOutput, EBUSY): truncating it
-// would destroy the input.
+// The output is written under a hidden name beside its final name and renamed
+// over it only when complete, so an existing file of that name stays exactly
+// as it was after any failure. It is refused when that file is the extractor
+// or the cabinet itself (CreateOutput, EBUSY): replacing it would destroy the
+// input. Inputs that are not regular files (a pipe, a device) are refused at
+// their open step with io::kNotRegularFile instead of blocking.
 //
 // Pure C++ and POSIX; no Qt. Thread-safe (no shared state). A process that
 // limits its file size (RLIMIT_FSIZE) must ignore SIGXFSZ to see the failure
@@ -54,15 +58,13 @@ struct SfxResult {
     bool copyFailed() const { return failed >= SfxStep::ReadExtractor; }
 };
 
-// Writes `extractor` + `cabinet` into `output` (created, or truncated when it
-// exists), then deletes `cabinet` when everything succeeded. Paths are used
-// as given. Never throws.
+// Writes `extractor` + `cabinet` into `output` (published by rename), then
+// deletes `cabinet` when everything succeeded. Paths are bytes, used as
+// given. Never throws.
 SfxResult joinSelfExtracting(const std::string& extractor, const std::string& cabinet,
                              const std::string& output);
 
-// The run-time's standard text for a file error number: "File not found",
-// "Path not found", "File access denied", "Invalid filename", "Too many open
-// files", "Disk full", or "I/O error <n>".
+// The run-time's standard text for a file error number (io::runtimeText).
 std::string fileErrorText(int error);
 
 // A short name of the step ("open extractor", "write cabinet", ...).
