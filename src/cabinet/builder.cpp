@@ -12,6 +12,7 @@
 #include "cabinet/fci/realopeninfo.h"
 #include "cabinet/filelist.h"
 #include "platform/constants.h"
+#include "platform/io.h"
 #include "platform/paths.h"
 #include "ui/prompter.h"
 
@@ -42,6 +43,7 @@ CabinetBuilder::~CabinetBuilder()
 {
     if (m_context)
         fci::FCIDestroy(m_context);
+    // m_output goes with the builder and takes its temporary with it.
 }
 
 CabinetBuilder* builderFor(QObject* window)
@@ -52,7 +54,7 @@ CabinetBuilder* builderFor(QObject* window)
 }
 
 BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QString& cabinetName,
-                                          const QString& outputDirectory)
+                                          const QString& outputDirectory, bool selfExtracting)
 {
     BuildResult result;
     // 1. The cabinet path: the separator is always inserted.
@@ -69,14 +71,29 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QString& cabin
         return result;
     }
 
-    // 2. The library opens only files that exist: create the cabinet empty.
-    const QByteArray encoded = QFile::encodeName(path);
-    const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    // An output must never be one of the inputs: compressing the cabinet (or
+    // the self-extracting file made from it) into itself would destroy it.
+    const QString exePath = paths::changeExtension(path, QStringLiteral(".exe"));
+    for (int row = w.list->rowCount() - 1; row >= 0; --row) {
+        const QString entry = w.list->subItem(row, 4) + w.list->caption(row);
+        const std::string source = QFile::encodeName(entry).toStdString();
+        const bool isCabinet = io::sameFile(source, QFile::encodeName(path).toStdString());
+        if (isCabinet || (selfExtracting && io::sameFile(source, QFile::encodeName(exePath).toStdString()))) {
+            errorBox(w.owner, QStringLiteral("The file %1 is the output of this build and cannot be compressed "
+                                             "into it. Remove it from the list. Aborting...")
+                                  .arg(entry));
+            return result;
+        }
+    }
+
+    // 2. The library opens only files that exist: the cabinet is made under a
+    // hidden name beside P and renamed over P only once it is complete, so a
+    // failed build leaves an earlier cabinet of that name as it was.
+    auto output = std::make_unique<io::OutputFile>();
+    if (!output->create(QFile::encodeName(path).toStdString()) || !output->closeDescriptor()) {
         errorBox(w.owner, QStringLiteral("Could not create the file specified. Aborting..."));
         return result;
     }
-    ::close(fd);
 
     if (!m_currentCabinetPath.isEmpty()) {
         // 3. A context of an earlier build is still open: it is reused.
@@ -96,7 +113,9 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QString& cabin
         m_ccab.iDisk = kDiskNumber;
         m_ccab.fFailOnIncompressible = 0;
         m_ccab.setID = kSetId;
-        std::memcpy(m_ccab.szCab, fileName.constData(), size_t(fileName.size()) + 1);
+        // The library writes the temporary; only its name differs from P's.
+        const std::string tempName = output->temporaryName();
+        std::memcpy(m_ccab.szCab, tempName.c_str(), tempName.size() + 1);
         std::memcpy(m_ccab.szCabPath, directory.constData(), size_t(directory.size()) + 1);
         m_erf = fci::ERF{};
         using namespace fci::real;
@@ -107,6 +126,7 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QString& cabin
             m_currentCabinetPath.clear();
             return result;
         }
+        m_output = std::move(output);
         fci::FCISetWorkerThreads(m_context, m_threads);
     }
 
@@ -149,6 +169,14 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QString& cabin
         errorBox(w.owner, QStringLiteral("The closing of the cabinet failed."));
     }
     m_context = nullptr;
+    // The finished cabinet takes P's name; after a failure it goes, and an
+    // earlier cabinet of that name is left as it was.
+    if (ok && m_output && !m_output->commit()) {
+        ok = false;
+        errorBox(w.owner, QStringLiteral("Cannot create file %1. %2")
+                              .arg(result.cabinetPath, QString::fromStdString(io::runtimeText(m_output->error()))));
+    }
+    m_output.reset();
     // 9.
     m_currentCabinetPath.clear();
     result.completed = ok;

@@ -12,7 +12,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include "cabinet/fci/fci.h"
+#include "platform/io.h"
 
 class QProgressBar;
 class QWidget;
@@ -41,14 +44,19 @@ public:
     explicit CabinetBuilder(QObject* parent = nullptr);
     ~CabinetBuilder() override;  // destroys a context left open
 
-    // One build with the given settings and the list's current rows. Shows
-    // its own messages: a cabinet name or directory over 255 bytes is refused
-    // before anything is written; the cabinet file that cannot be created;
+    // One build with the given settings and the list's current rows. The
+    // cabinet is written under a hidden name beside its final path and
+    // renamed over it only after a good flush and close: a build that fails
+    // leaves an earlier cabinet of that name exactly as it was. Shows its own
+    // messages: a cabinet name or directory over 255 bytes is refused before
+    // anything is written; a listed file that is the cabinet itself (or, with
+    // `selfExtracting`, the .exe made from it) is refused before anything is
+    // written; the cabinet file that cannot be created;
     // a context still open; no context; the files that could not be added
     // (one message naming each with the library's text); the flush and the
     // closing failures.
     BuildResult DoCabStuffNow(const Widgets& widgets, const QString& cabinetName,
-                              const QString& outputDirectory);
+                              const QString& outputDirectory, bool selfExtracting = false);
 
     // Full path of the cabinet while a context is open; empty otherwise.
     QString currentCabinetPath() const { return m_currentCabinetPath; }
@@ -58,6 +66,7 @@ public:
 private:
     QString m_currentCabinetPath;
     fci::HFCI m_context = nullptr;
+    std::unique_ptr<io::OutputFile> m_output;  // the cabinet being written, while a context is open
     fci::ERF m_erf;
     fci::CCAB m_ccab;
     QStringList m_pathList;

@@ -1,5 +1,7 @@
 #include "cabinet/form8.h"
 
+#include <QFile>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -151,7 +153,8 @@ sfx::SfxResult makeSX(QWidget* parent, const QString& extractorPath, const QStri
     const QString cabinet = cabinetPathFor(directory, name);
     const QString output = selfExtractingPathFor(directory, name);
     const sfx::SfxResult result = sfx::joinSelfExtracting(
-        extractorPath.toStdString(), cabinet.toStdString(), output.toStdString());
+        QFile::encodeName(extractorPath).toStdString(), QFile::encodeName(cabinet).toStdString(),
+        QFile::encodeName(output).toStdString());
 
     const QString cannotFind = QStringLiteral("Ravelin cannot find file ");
     switch (result.failed) {

@@ -2,11 +2,13 @@
 // contents, the progress bar and status bar, and every failure message.
 #include <QtTest>
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/resource.h>
 
 #include "app/form1.h"
@@ -25,13 +27,13 @@ namespace {
 
 QStringList storedNames(const QString& cab)
 {
-    QList<cabreader::Entry> entries;
-    QString why;
-    if (!cabreader::list(cab, &entries, &why))
-        qWarning() << why;
+    std::vector<cabreader::Entry> entries;
+    std::string why;
+    if (!cabreader::list(QFile::encodeName(cab).toStdString(), &entries, &why))
+        qWarning() << why.c_str();
     QStringList names;
     for (const auto& e : entries)
-        names << e.name;
+        names << QString::fromStdString(e.name);
     return names;
 }
 
@@ -99,9 +101,10 @@ private slots:
         compress();
         QCOMPARE(m_fake.messageTexts(), QStringList());
         QCOMPARE(storedNames(cabinet()), (QStringList{"c.txt", "b.txt", "a.txt"}));
-        QString why;
-        QVERIFY2(cabreader::test(cabinet(), &why), qPrintable(why));
-        QVERIFY(cabreader::extractFile(cabinet(), "c.txt", m_dir->filePath("c.out")));
+        std::string why;
+        QVERIFY2(cabreader::test(QFile::encodeName(cabinet()).toStdString(), &why), why.c_str());
+        QVERIFY(cabreader::extractFile(QFile::encodeName(cabinet()).toStdString(), "c.txt",
+                                       QFile::encodeName(m_dir->filePath("c.out")).toStdString()));
         QCOMPARE(test::readFile(m_dir->filePath("c.out")), QByteArray("ccc ccc"));
         QCOMPARE(m_form->StatusBar1->panelText(0), QString(" Done"));
         QVERIFY(m_form->StatusBar1->isVisible());
@@ -121,11 +124,22 @@ private slots:
         QCOMPARE(storedNames(cabinet()), (QStringList{"same.txt", "same.txt"}));
     }
 
+    void removedSourceIsNamedAndTheRestGoIn_data()
+    {
+        QTest::addColumn<bool>("pipe");
+        QTest::newRow("removed") << false;
+        // A pipe in its place must not block the build.
+        QTest::newRow("replaced by a named pipe") << true;
+    }
+
     void removedSourceIsNamedAndTheRestGoIn()
     {
+        QFETCH(bool, pipe);
         const QString b = file("src/b.txt", "bbb");
         add({file("src/a.txt", "aaa"), b, file("src/c.txt", "ccc")});
         QVERIFY(QFile::remove(b));
+        if (pipe)
+            QCOMPARE(::mkfifo(QFile::encodeName(b).constData(), 0600), 0);
         compress();
         QCOMPARE(m_fake.messages.size(), 1);
         const ui::Message& m = m_fake.messages[0].message;
@@ -193,6 +207,9 @@ private slots:
         // A file-size limit that root cannot pass makes the library's writes
         // fail part-way: the flush reports the code and its text.
         add({file("src/big.bin", test::randomBytes(400000, 3))});
+        // An earlier cabinet of the name must come through the failure whole.
+        const QByteArray earlier("an earlier cabinet");
+        QVERIFY(test::writeFile(cabinet(), earlier));
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
@@ -205,13 +222,46 @@ private slots:
         QVERIFY2(texts.contains("The flush of the cabinet failed. Code:4 Desc:Could not create a temporary file"),
                  qPrintable(texts.join(" | ")));
         QVERIFY(cabinet::builderFor(m_form)->currentCabinetPath().isEmpty());
-        // The temporary file was deleted all the same.
+        QCOMPARE(test::readFile(cabinet()), earlier);
+        // The temporary files were deleted all the same.
         QCOMPARE(QDir(QDir::tempPath()).entryList({"tp*"}, QDir::Files), QStringList());
+        QCOMPARE(QDir(m_dir->filePath("cabs")).entryList(QDir::Files | QDir::Hidden), QStringList{"out.cab"});
         // The next build works again.
         m_fake.clear();
         compress();
         QCOMPARE(m_fake.messageTexts(), QStringList());
         QCOMPARE(storedNames(cabinet()), QStringList{"big.bin"});
+    }
+
+    void outputInItsOwnListIsRefused_data()
+    {
+        QTest::addColumn<QString>("listed");
+        QTest::addColumn<bool>("selfExtracting");
+        QTest::newRow("the cabinet") << "cabs/out.cab" << false;
+        QTest::newRow("the cabinet through a link") << "src/link.cab" << false;
+        QTest::newRow("the self-extracting file") << "cabs/out.exe" << true;
+    }
+
+    void outputInItsOwnListIsRefused()
+    {
+        QFETCH(QString, listed);
+        QFETCH(bool, selfExtracting);
+        // A cabinet compressed into itself would be emptied before it is read.
+        const QByteArray earlier = test::randomBytes(20000, 5);
+        QVERIFY(test::writeFile(cabinet(), earlier));
+        QVERIFY(test::writeFile(m_dir->filePath("cabs/out.exe"), earlier));
+        QDir().mkpath(m_dir->filePath("src"));
+        QVERIFY(QFile::link(cabinet(), m_dir->filePath("src/link.cab")));
+        m_form->CheckBox1->setChecked(selfExtracting);
+        add({file("src/a.txt", "a"), m_dir->filePath(listed)});
+        compress();
+        QCOMPARE(m_fake.messages.size(), 1);
+        QVERIFY2(m_fake.messages[0].message.text.contains(m_dir->filePath(listed)),
+                 qPrintable(m_fake.messages[0].message.text));
+        QCOMPARE(m_fake.messages[0].message.icon, ui::Icon::Error);
+        QCOMPARE(test::readFile(cabinet()), earlier);
+        QCOMPARE(test::readFile(m_dir->filePath("cabs/out.exe")), earlier);
+        QVERIFY(cabinet::builderFor(m_form)->currentCabinetPath().isEmpty());
     }
 };
 

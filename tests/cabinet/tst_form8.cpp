@@ -1,5 +1,7 @@
 // Proves the new-cabinet dialog, makeSX's messages and the learned self-extract default.
 #include <QApplication>
+#include <csignal>
+#include <sys/resource.h>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -10,6 +12,9 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include "cabinet/form8.h"
 #include "settings/preferences.h"
@@ -290,19 +295,25 @@ void TestForm8::makeSXMissingExtractor()
 
 void TestForm8::makeSXWriteFailureKeepsCabinet()
 {
-    if (!QFile::exists("/dev/full"))
-        QSKIP("no /dev/full");
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath("extract.exe"), randomBytes(3000, 4)));
     QVERIFY(writeFile(dir.filePath("c.cab"), randomBytes(5000, 5)));
-    QVERIFY(QFile::link("/dev/full", dir.filePath("c.exe")));
+    // The file-size limit makes a block's write fail part-way.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 2000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     const auto r = makeSX(nullptr, dir.filePath("extract.exe"), dir.path(), "c");
+    setrlimit(RLIMIT_FSIZE, &old);
     QCOMPARE(r.failed, ravelin::sfx::SfxStep::WriteExtractor);
     // One message for the failed block, then the copy ends.
     QCOMPARE(prompter.messageTexts(), QStringList{"Ravelin cannot find file " + dir.filePath("extract.exe")});
     QCOMPARE(prompter.messages[0].message.icon, ravelin::ui::Icon::None);
     QCOMPARE(readFile(dir.filePath("c.cab")).size(), 5000);
     QVERIFY(!QFileInfo::exists(dir.filePath("c.exe")));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 void TestForm8::learnSequence()

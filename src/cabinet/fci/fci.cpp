@@ -20,6 +20,49 @@ using namespace format;
 
 namespace {
 
+// Whether a stored name must carry the UTF-8 attribute: it has a byte above
+// 127 and is valid UTF-8 throughout. Any other name is kept as its bytes
+// without the attribute, so readers take it in their single-byte code page
+// instead of rejecting it as broken UTF-8.
+bool needsUtfFlag(const char* name, size_t length)
+{
+    bool high = false;
+    const auto* s = reinterpret_cast<const unsigned char*>(name);
+    for (size_t i = 0; i < length;) {
+        const unsigned char b = s[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        high = true;
+        size_t n;
+        uint32_t cp;
+        if (b >= 0xc2 && b <= 0xdf) {
+            n = 2;
+            cp = b & 0x1f;
+        } else if (b >= 0xe0 && b <= 0xef) {
+            n = 3;
+            cp = b & 0x0f;
+        } else if (b >= 0xf0 && b <= 0xf4) {
+            n = 4;
+            cp = b & 0x07;
+        } else {
+            return false;
+        }
+        if (i + n > length)
+            return false;
+        for (size_t k = 1; k < n; ++k) {
+            if ((s[i + k] & 0xc0) != 0x80)
+                return false;
+            cp = (cp << 6) | (s[i + k] & 0x3f);
+        }
+        if ((n == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (n == 4 && (cp < 0x10000 || cp > 0x10ffff)))
+            return false;
+        i += n;
+    }
+    return high;
+}
+
 // Containers whose memory comes from the client's allocate callback.
 template <typename T> struct CallbackAllocator {
     using value_type = T;
@@ -388,9 +431,8 @@ struct FciContext {
         f.entry.attribs = attribs;
         if (execute)
             f.entry.attribs |= kAttrExec;
-        for (size_t i = 0; i < nameLength; ++i)
-            if (static_cast<unsigned char>(storedName[i]) > 127)
-                f.entry.attribs |= kAttrNameIsUtf;
+        if (needsUtfFlag(storedName, nameLength))
+            f.entry.attribs |= kAttrNameIsUtf;
         f.nameOffset = uint32_t(names.size());
         f.nameLength = uint16_t(nameLength);
         names.insert(names.end(), storedName, storedName + nameLength);

@@ -7,6 +7,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "platform/io.h"
+
 namespace ravelin::fci::real {
 
 void* allocate(uint32_t cb) { return std::malloc(cb ? cb : 1); }
@@ -40,40 +42,21 @@ intptr_t openFile(char* path, int oflag, int, int* err, void*)
 
 uint32_t readFile(intptr_t hf, void* memory, uint32_t cb, int* err, void*)
 {
-    uint32_t done = 0;
-    while (done < cb) {
-        const ssize_t n = ::read(int(hf), static_cast<char*>(memory) + done, cb - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *err = errno;
-            return done ? done : uint32_t(-1);
-        }
-        if (n == 0)
-            break;
-        done += uint32_t(n);
+    const ssize_t n = io::readAll(int(hf), memory, cb);
+    if (n < 0) {
+        *err = errno;
+        return uint32_t(-1);
     }
-    return done;
+    return uint32_t(n);
 }
 
 uint32_t writeFile(intptr_t hf, void* memory, uint32_t cb, int* err, void*)
 {
-    uint32_t done = 0;
-    while (done < cb) {
-        const ssize_t n = ::write(int(hf), static_cast<const char*>(memory) + done, cb - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *err = errno;
-            return done ? done : uint32_t(-1);
-        }
-        if (n == 0) {
-            *err = ENOSPC;
-            return done;
-        }
-        done += uint32_t(n);
+    if (!io::writeAll(int(hf), memory, cb)) {
+        *err = errno;
+        return uint32_t(-1);
     }
-    return done;
+    return cb;
 }
 
 int closeFile(intptr_t hf, int* err, void*)
@@ -98,7 +81,9 @@ long seekFile(intptr_t hf, long dist, int seektype, int* err, void*)
 
 int deleteFile(char* path, int*, void*)
 {
-    return ::unlink(path) == 0 ? 0 : errno;
+    const int result = ::unlink(path) == 0 ? 0 : errno;
+    io::unregisterTemporary(std::string(path));
+    return result;
 }
 
 const char* temporaryDirectory()
@@ -121,6 +106,8 @@ int tempFileName(char* buffer, int cbTempName, void*)
     if (fd < 0)
         return 0;
     ::close(fd);
+    // Removed by the signal handler should the process be stopped mid-build.
+    io::registerTemporary(pattern);
     std::memcpy(buffer, pattern.c_str(), pattern.size() + 1);
     return -1;  // every bit set: a name was made
 }

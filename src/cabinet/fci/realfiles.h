@@ -18,9 +18,9 @@ void release(void* memory);
 // kOpenCreate is ignored, so a file is never created here. -1 with errno in
 // *err on failure.
 intptr_t openFile(char* path, int oflag, int pmode, int* err, void* pv);
-// Reads / writes up to cb bytes, retrying short transfers; the count moved,
-// with errno in *err when it differs from cb (uint32_t(-1) on an error
-// before any byte).
+// Reads up to cb bytes (fewer only at the end of the file) / writes all cb,
+// retrying short transfers; the count moved, or uint32_t(-1) with errno in
+// *err on an error (a write that moves nothing is ENOSPC).
 uint32_t readFile(intptr_t hf, void* memory, uint32_t cb, int* err, void* pv);
 uint32_t writeFile(intptr_t hf, void* memory, uint32_t cb, int* err, void* pv);
 // 0, or -1 with errno in *err.
@@ -28,10 +28,12 @@ int closeFile(intptr_t hf, int* err, void* pv);
 // The new position, or -1 with errno in *err.
 long seekFile(intptr_t hf, long dist, int seektype, int* err, void* pv);
 // 0 when deleted, otherwise the errno value as the result; *err untouched.
+// The path is no longer one the signal handler removes.
 int deleteFile(char* path, int* err, void* pv);
 // Makes an empty file "tpXXXXXX" (mkstemp) in the temporary directory
 // ($TMPDIR when set and not empty, else /tmp; at most 255 characters) and
-// writes its path into the buffer. False, creating nothing, when the
+// writes its path into the buffer; the file is registered with
+// io::registerTemporary so a stopped process leaves none behind. False, creating nothing, when the
 // directory is too long, the name does not fit cbTempName bytes with its
 // terminator, or the file cannot be made.
 int tempFileName(char* buffer, int cbTempName, void* pv);

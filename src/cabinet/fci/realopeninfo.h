@@ -13,21 +13,30 @@
 #include <unistd.h>
 
 #include "platform/fileinfo.h"
+#include "platform/io.h"
 
 namespace ravelin::fci::real {
 
-// The descriptor, or -1 when the file cannot be opened or stat'ed (the
-// error out-parameter is never touched).
-inline intptr_t openForAdding(char* path, uint16_t* date, uint16_t* time, uint16_t* attribs, int*, void*)
+// The descriptor, or -1 with the reason in *err when the file cannot be
+// opened or stat'ed, or is not a regular file (io::kNotRegularFile: a named
+// pipe is refused at once instead of blocking the build).
+inline intptr_t openForAdding(char* path, uint16_t* date, uint16_t* time, uint16_t* attribs, int* err, void*)
 {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    int why = 0;
+    io::Fd owned = io::openForReading(path, &why);
+    if (!owned) {
+        if (err)
+            *err = why;
         return -1;
     }
+    const int fd = owned.get();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        if (err)
+            *err = errno;
+        return -1;
+    }
+    owned.release();
     const platform::DosDateTime dt = platform::toDosDateTime(st.st_mtime);
     *date = dt.date;
     *time = dt.time;
