@@ -1,7 +1,4 @@
-// ravelin-cab n / l / x / t: build, list, extract and test cabinets.
-#include <QFile>
-#include <QFileInfo>
-
+// ravelin-cab n: build a cabinet.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +13,7 @@
 #include "cabinet/sfx/sfxjoin.h"
 #include "cli/command.h"
 #include "platform/fileinfo.h"
-#include "platform/paths.h"
+#include "platform/io.h"
 
 namespace ravelin::cli {
 
@@ -72,76 +69,113 @@ long statusCallback(uint32_t kind, uint32_t, uint32_t cb2, void* pv)
 
 // Options of "n" come before the cabinet name; more can be added here.
 struct NewOptions {
-    QString cabinet;
-    QStringList files;
-    QString extractor;  // --sfx: join this extractor and the cabinet into CABINET's name + ".exe"
+    std::string cabinet;
+    std::vector<std::string> files;
+    std::string extractor;  // --sfx: join this extractor and the cabinet into CABINET's name + ".exe"
 };
 
 // Returns 0 when parsed, else the exit status to end with.
-int parseNew(const QStringList& args, NewOptions* options)
+int parseNew(const Args& args, NewOptions* options)
 {
-    int i = 0;
+    std::size_t i = 0;
     for (; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--")) {
+        const std::string& a = args[i];
+        if (a == "--") {
             ++i;
             break;
         }
-        if (!a.startsWith(QLatin1String("--")) || a.size() == 2)
+        if (a.rfind("--", 0) != 0 || a.size() == 2)
             break;
-        if (a == QLatin1String("--sfx") && i + 1 < args.size() && !args[i + 1].isEmpty()) {
+        if (a == "--sfx" && i + 1 < args.size() && !args[i + 1].empty()) {
             options->extractor = args[++i];
             continue;
         }
-        if (a.startsWith(QLatin1String("--sfx=")) && a.size() > 6) {
-            options->extractor = a.mid(6);
+        if (a.rfind("--sfx=", 0) == 0 && a.size() > 6) {
+            options->extractor = a.substr(6);
             continue;
         }
-        error(QStringLiteral("n: unknown option %1").arg(a));
+        error("n: unknown option " + a);
         return usage("n");
     }
     if (i >= args.size())
         return usage("n");
     options->cabinet = args[i++];
-    options->files = args.mid(i);
-    if (options->files.isEmpty())
+    options->files.assign(args.begin() + std::ptrdiff_t(i), args.end());
+    if (options->files.empty())
         return usage("n");
     return 0;
 }
 
-int runNew(const QStringList& args)
+// The extension of a byte path changed to `extension` (from the last "."
+// after the last "/"; appended when there is none).
+std::string withExtension(const std::string& path, const std::string& extension)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        return path.substr(0, dot) + extension;
+    return path + extension;
+}
+
+// The library's reason for a failed call: the system's when it has one.
+std::string libraryReason(const fci::ERF& erf)
+{
+    if (erf.erfType)
+        return io::reasonText(erf.erfType);
+    return fci::FCIErrorText(erf.erfOper);
+}
+
+int runNew(const Args& args)
 {
     NewOptions options;
     if (const int rc = parseNew(args, &options))
         return rc;
 
-    const QByteArray dir = QFile::encodeName(paths::directoryPart(options.cabinet));
-    const QByteArray name = QFile::encodeName(paths::namePart(options.cabinet));
-    if (name.isEmpty()) {
-        error(QStringLiteral("%1: not a file name").arg(options.cabinet));
+    const std::string dir = io::directoryPart(options.cabinet);
+    const std::string name = io::namePart(options.cabinet);
+    if (name.empty() || name == "." || name == "..") {
+        error(options.cabinet + ": not a file name");
         return kExitFailure;
     }
     if (dir.size() >= fci::kCabTextSize || name.size() >= fci::kCabTextSize) {
-        error(QStringLiteral("%1: the directory and the file name may have at most 255 bytes each")
-                  .arg(options.cabinet));
+        error(options.cabinet + ": the directory and the file name may have at most 255 bytes each");
         return kExitFailure;
     }
 
-    // The library opens only files that exist: the cabinet is created here.
-    const QByteArray cabPath = QFile::encodeName(options.cabinet);
-    const int fd = ::open(cabPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error(QStringLiteral("cannot create %1: %2").arg(options.cabinet, QString::fromLocal8Bit(std::strerror(errno))));
+    // No output may be one of the inputs: checked before anything is written.
+    const std::string exe = withExtension(options.cabinet, ".exe");
+    const auto refuseIfOutput = [&](const std::string& input) {
+        if (io::sameFile(input, options.cabinet)) {
+            error(input + ": is the cabinet being written; an input cannot be its output");
+            return true;
+        }
+        if (!options.extractor.empty() && io::sameFile(input, exe)) {
+            error(input + ": is the self-extracting file being written; an input cannot be its output");
+            return true;
+        }
+        return false;
+    };
+    for (const std::string& f : options.files)
+        if (refuseIfOutput(f))
+            return kExitFailure;
+    if (!options.extractor.empty() && refuseIfOutput(options.extractor))
         return kExitFailure;
-    }
-    ::close(fd);
 
     Progress progress;
     progress.enabled = ::isatty(STDERR_FILENO) == 1;
-    for (const QString& f : options.files) {
+    for (const std::string& f : options.files) {
         struct stat st {};
-        if (::stat(QFile::encodeName(f).constData(), &st) == 0)
+        if (::stat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             progress.total += uint64_t(st.st_size);
+    }
+
+    // The library opens only files that exist. The cabinet is made under a
+    // hidden name beside CABINET and renamed over it when complete, so a
+    // failed or stopped build leaves an earlier cabinet as it was.
+    io::OutputFile output;
+    if (!output.create(options.cabinet) || !output.closeDescriptor()) {
+        error("cannot create " + io::describe(options.cabinet, output.error()));
+        return kExitFailure;
     }
 
     fci::ERF erf;
@@ -151,128 +185,70 @@ int runNew(const QStringList& args)
     ccab.iCab = 1;
     ccab.iDisk = 0;
     ccab.setID = kSetId;
-    std::memcpy(ccab.szCab, name.constData(), size_t(name.size()) + 1);
-    std::memcpy(ccab.szCabPath, dir.constData(), size_t(dir.size()) + 1);
+    const std::string& tempName = output.temporaryName();
+    std::memcpy(ccab.szCab, tempName.c_str(), tempName.size() + 1);
+    std::memcpy(ccab.szCabPath, dir.c_str(), dir.size() + 1);
 
     using namespace fci::real;
     fci::HFCI hfci = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile,
                                     closeFile, seekFile, deleteFile, tempFileName, &ccab, &progress);
     if (!hfci) {
-        error(QStringLiteral("cannot start the cabinet: %1").arg(QLatin1String(fci::FCIErrorText(erf.erfOper))));
+        error("cannot start the cabinet " + options.cabinet + ": " + libraryReason(erf));
         return kExitFailure;
     }
     int status = kExitOk;
-    for (const QString& f : options.files) {
-        QByteArray source = QFile::encodeName(f);
-        QByteArray stored = paths::namePart(f).toUtf8();
+    bool written = true;
+    for (const std::string& f : options.files) {
+        std::string source = f;
+        std::string stored = io::namePart(f);
         if (!fci::FCIAddFile(hfci, source.data(), stored.data(), 0, nullptr, statusCallback, openForAdding,
                              fci::kCompressMszip)) {
             progress.finish();
-            QString why = QLatin1String(fci::FCIErrorText(erf.erfOper));
-            if (erf.erfType)
-                why += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(erf.erfType)));
-            error(QStringLiteral("cannot add %1: %2").arg(f, why));
+            error("cannot add " + f + ": " + libraryReason(erf));
             status = kExitFailure;
         }
     }
     if (!fci::FCIFlushCabinet(hfci, 0, nullptr, statusCallback)) {
         progress.finish();
-        QString why = QLatin1String(fci::FCIErrorText(erf.erfOper));
-        if (erf.erfType)
-            why += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(erf.erfType)));
-        error(QStringLiteral("cannot write %1: %2").arg(options.cabinet, why));
+        error("cannot write " + options.cabinet + ": " + libraryReason(erf));
         status = kExitFailure;
+        written = false;
     }
     progress.finish();
     if (!fci::FCIDestroy(hfci)) {
-        error(QStringLiteral("cannot remove the temporary file"));
+        error("cannot remove the temporary file of " + options.cabinet + ": " + libraryReason(erf));
         status = kExitFailure;
+        written = false;
     }
-    if (status == kExitOk && !options.extractor.isEmpty()) {
+    if (!written)
+        return status;  // `output` removes the unfinished cabinet
+    if (!output.commit()) {
+        error("cannot write " + io::describe(options.cabinet, output.error()));
+        return kExitFailure;
+    }
+    if (status == kExitOk && !options.extractor.empty()) {
         // Extractor bytes, then the cabinet's; the cabinet goes only after a good copy.
-        const QString exe = paths::changeExtension(options.cabinet, QStringLiteral(".exe"));
-        const sfx::SfxResult joined = sfx::joinSelfExtracting(
-            QFile::encodeName(options.extractor).toStdString(), cabPath.toStdString(),
-            QFile::encodeName(exe).toStdString());
+        const sfx::SfxResult joined = sfx::joinSelfExtracting(options.extractor, options.cabinet, exe);
         if (!joined.ok()) {
-            error(QStringLiteral("cannot make %1: %2: %3; %4 is kept")
-                      .arg(exe, QLatin1String(sfx::stepName(joined.failed)),
-                           QString::fromStdString(sfx::fileErrorText(joined.error)), options.cabinet));
+            const std::string& culprit = joined.failed == sfx::SfxStep::OpenExtractor ||
+                                                 joined.failed == sfx::SfxStep::ReadExtractor
+                                             ? options.extractor
+                                             : joined.failed == sfx::SfxStep::OpenCabinet ||
+                                                       joined.failed == sfx::SfxStep::ReadCabinet
+                                                   ? options.cabinet
+                                                   : exe;
+            error("cannot make " + exe + ": " + sfx::stepName(joined.failed) + " " + culprit + ": " +
+                  io::reasonText(joined.error) + "; " + options.cabinet + " is kept");
             status = kExitFailure;
         }
     }
     return status;
 }
 
-QString attributeText(uint16_t a)
-{
-    QString t;
-    t += (a & 0x01) ? QLatin1Char('r') : QLatin1Char('-');
-    t += (a & 0x02) ? QLatin1Char('h') : QLatin1Char('-');
-    t += (a & 0x04) ? QLatin1Char('s') : QLatin1Char('-');
-    t += (a & 0x20) ? QLatin1Char('a') : QLatin1Char('-');
-    t += (a & 0x40) ? QLatin1Char('x') : QLatin1Char('-');
-    return t;
-}
-
-int runList(const QStringList& args)
-{
-    if (args.size() != 1)
-        return usage("l");
-    QList<cabreader::Entry> entries;
-    QString why;
-    if (!cabreader::list(args[0], &entries, &why)) {
-        error(why);
-        return kExitFailure;
-    }
-    for (const cabreader::Entry& e : entries) {
-        const platform::CivilTime t = platform::fromDosDateTime({e.dosDate, e.dosTime});
-        std::printf("%10u  %04d-%02d-%02d %02d:%02d:%02d  %s  %s\n", e.size, t.year, t.month, t.day, t.hour,
-                    t.minute, t.second, attributeText(e.attributes).toLatin1().constData(),
-                    e.name.toUtf8().constData());
-    }
-    return kExitOk;
-}
-
-int runExtract(const QStringList& args)
-{
-    if (args.isEmpty() || args.size() > 2)
-        return usage("x");
-    const QString dir = args.size() == 2 ? args[1] : QStringLiteral(".");
-    QString why;
-    if (!cabreader::extractAll(args[0], dir, nullptr, &why)) {
-        error(why);
-        return kExitFailure;
-    }
-    return kExitOk;
-}
-
-int runTest(const QStringList& args)
-{
-    if (args.size() != 1)
-        return usage("t");
-    QString why;
-    QList<cabreader::Entry> entries;
-    if (!cabreader::list(args[0], &entries, &why) || !cabreader::test(args[0], &why)) {
-        error(why);
-        return kExitFailure;
-    }
-    std::printf("%s: %lld files OK\n", QFile::encodeName(args[0]).constData(), static_cast<long long>(entries.size()));
-    return kExitOk;
-}
-
 const Registration newCommand({"n", "n [--sfx EXTRACTOR] CABINET FILE...",
                                "write CABINET (MSZIP) holding the FILEs in this order under their bare names; "
                                "with --sfx, join EXTRACTOR and it into CABINET's name with .exe instead",
                                runNew});
-const Registration listCommand({"l", "l CABINET", "list the files of CABINET: size, date, time, attributes, name",
-                                runList});
-const Registration extractCommand({"x", "x CABINET [DIR]",
-                                   "extract every file of CABINET below DIR (default: the current directory)",
-                                   runExtract});
-const Registration testCommand({"t", "t CABINET", "decompress every file of CABINET and check every checksum",
-                                runTest});
-
 }  // namespace
 
 }  // namespace ravelin::cli

@@ -56,7 +56,7 @@ void TestCliSfx::missingExtractorKeepsCabinet()
     const ProcessResult r =
         run(RAVELIN_CAB, {"n", "--sfx=" + dir.filePath("nothere.exe"), dir.filePath("c.cab"), dir.filePath("a.txt")});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.err.contains("File not found"), r.err.constData());
+    QVERIFY2(r.err.contains("No such file or directory"), r.err.constData());
     QVERIFY(QFile::exists(dir.filePath("c.cab")));
     QVERIFY(!QFile::exists(dir.filePath("c.exe")));
     QCOMPARE(run(RAVELIN_CAB, {"t", dir.filePath("c.cab")}).exitCode, 0);
@@ -69,11 +69,20 @@ void TestCliSfx::writeFailureKeepsCabinet()
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath("extract.exe"), randomBytes(3000, 3)));
     QVERIFY(writeFile(dir.filePath("a.txt"), "data"));
+    // A device under the output's name is neither written through nor replaced.
     QVERIFY(QFile::link("/dev/full", dir.filePath("c.exe")));
-    const ProcessResult r = run(RAVELIN_CAB, {"n", "--sfx", dir.filePath("extract.exe"), dir.filePath("c.cab"),
-                                              dir.filePath("a.txt")});
+    ProcessResult r = run(RAVELIN_CAB, {"n", "--sfx", dir.filePath("extract.exe"), dir.filePath("c.cab"),
+                                        dir.filePath("a.txt")});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.err.contains("Disk full"), r.err.constData());
+    QVERIFY2(r.err.contains("not a regular file"), r.err.constData());
+    QCOMPARE(run(RAVELIN_CAB, {"t", dir.filePath("c.cab")}).exitCode, 0);
+    QCOMPARE(QFileInfo(dir.filePath("c.exe")).symLinkTarget(), QStringLiteral("/dev/full"));
+    // A write that fails part-way (the file-size limit) leaves no .exe.
+    QVERIFY(QFile::remove(dir.filePath("c.exe")));
+    r = run("prlimit", {"--fsize=2000", RAVELIN_CAB, "n", "--sfx", dir.filePath("extract.exe"),
+                        dir.filePath("c.cab"), dir.filePath("a.txt")});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("File too large"), r.err.constData());
     QCOMPARE(run(RAVELIN_CAB, {"t", dir.filePath("c.cab")}).exitCode, 0);
     QVERIFY(!QFileInfo::exists(dir.filePath("c.exe")));
 }
