@@ -11,6 +11,7 @@
 #include <string>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QString>
 
 #include "tools/fileiterator/fileiterator.h"
@@ -68,10 +69,10 @@ Round timeFind(const std::string& root)
 Round timeIterator(const QString& root, long long* files, long long* bytes)
 {
     TFileIterator iterator;
-    iterator.SetRootFolder(root);
+    iterator.SetRootFolder(QFile::encodeName(root));
     long long count = 0;
     long long total = 0;
-    iterator.OnAddFile = [&](TFileIterator*, const QString& name, const TFileInfo& info) {
+    iterator.OnAddFile = [&](TFileIterator*, const QByteArray& name, const TFileInfo& info) {
         count += !name.isEmpty();
         total += info.Size + (info.Time & 1);
     };

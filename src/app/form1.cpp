@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cerrno>
 
 #include "cabinet/builder.h"
 #include "cabinet/filelist.h"
@@ -32,6 +33,7 @@
 #include "settings/placement.h"
 #include "tools/form4.h"
 #include "tools/form6.h"
+#include "tools/nativepath.h"
 #include "ui/icons.h"
 #include "ui/panelstatusbar.h"
 #include "ui/prompter.h"
@@ -489,7 +491,7 @@ void TForm1::DoCabStuffNow()
     // The builder reports its own failures; the self-extracting output
     // follows only a cabinet that was completed.
     const cabinet::BuildResult result = cabinet::builderFor(this)->DoCabStuffNow(
-        {this, ListView1, ProgressBar1, StatusBar1}, cabinetName(), outputDirectory());
+        {this, ListView1, ProgressBar1, StatusBar1}, cabinetName(), outputDirectory(), CheckBox1->isChecked());
     if (result.completed && CheckBox1->isChecked())
         makeSX();
 }
@@ -558,18 +560,25 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event)
 
 void TForm1::dropEvent(QDropEvent* event)
 {
-    QStringList paths;
+    QList<QUrl> urls;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+            urls.append(url);
     event->acceptProposedAction();
-    addDroppedFiles(paths);
+    addDroppedFiles(urls);
 }
 
-void TForm1::addDroppedFiles(const QStringList& paths)
+void TForm1::addDroppedFiles(const QList<QUrl>& urls)
 {
-    for (const QString& p : paths) {
-        if (ListView1->addFiles({p}, this, true) != 1)
+    for (const QUrl& url : urls) {
+        const QString path = url.toLocalFile();
+        // A name that is not UTF-8 does not survive as text; it is refused
+        // before the text can reach another file.
+        if (!tools::localFileSurvivesAsText(url)) {
+            cabinet::TListView::reportCannotOpen(this, path, EILSEQ);
+            return;
+        }
+        if (ListView1->addFiles({path}, this, true) != 1)
             return;
         m_droppedFiles = true;
     }

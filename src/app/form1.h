@@ -16,6 +16,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QToolButton;
+class QUrl;
 
 namespace ravelin::cabinet {
 class TListView;
@@ -105,8 +106,9 @@ private:
     void layoutStatusStrip();
     void restorePlacement();
     void savePlacement();
-    // Adds dropped files one by one; stops at the first that fails.
-    void addDroppedFiles(const QStringList& paths);
+    // Adds dropped files one by one; stops at the first that fails (also
+    // one whose name does not survive as text).
+    void addDroppedFiles(const QList<QUrl>& urls);
 
     QStringList m_arguments;
     QString m_extractorPath;

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <string>
+
 #include <QApplication>
 #include <QFile>
 #include <QFileIconProvider>
@@ -16,7 +19,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "platform/io.h"
 #include "platform/paths.h"
+#include "tools/nativepath.h"
 #include "ui/prompter.h"
 
 namespace ravelin::cabinet {
@@ -262,24 +267,40 @@ QIcon TListView::iconForMime(const QMimeType& mime)
     return icon;
 }
 
-bool TListView::addFile(const QString& path)
+bool TListView::addFile(const QString& path, int* error)
 {
-    const QString name = paths::namePart(path);
+    int localError = 0;
+    int& why = error ? *error : localError;
+    why = 0;
+    // Text from the dialog or a drop that stands for a name which was not
+    // UTF-8 would reach another file, or none: refused.
+    if (!tools::textNamesOnePath(path)) {
+        why = EILSEQ;
+        return false;
+    }
+    const std::string native = QFile::encodeName(path).toStdString();
 
+    // The file must open for reading, and only a regular file is taken: a
+    // folder, a pipe, a socket or a device is refused without waiting on it.
+    io::Fd file = io::openForReading(native, &why);
+    if (!file) {
+        struct stat folder {};
+        if (why == io::kNotRegularFile && ::stat(native.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode))
+            why = EISDIR;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0) {
+        why = errno;
+        return false;
+    }
+    file.close();
+
+    const QString name = paths::namePart(path);
     // The type and the icon come from the extension alone, as the desktop
     // names them; an unknown type falls back to "<ext> File".
     const QMimeType mime = m_mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
     const QString shellType = (mime.isValid() && mime.name() != kUnknownMime) ? mime.comment() : QString();
-
-    // The file must open for reading. A folder opens on Linux, so it is
-    // refused here explicitly.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    struct stat st {};
-    if (::fstat(file.handle(), &st) != 0 || S_ISDIR(st.st_mode))
-        return false;
-    file.close();
 
     // Local time at the file system's two-second resolution.
     const qint64 seconds = static_cast<qint64>(st.st_mtime) & ~qint64(1);
@@ -296,14 +317,20 @@ bool TListView::addFile(const QString& path)
     return true;
 }
 
+void TListView::reportCannotOpen(QWidget* owner, const QString& path, int error)
+{
+    ui::showMessage(owner, tools::cannotOpenFileText(path, error), ui::Icon::Error);
+}
+
 int TListView::addFiles(const QStringList& paths, QWidget* owner, bool suspendPainting)
 {
     if (suspendPainting)
         setUpdatesEnabled(false);
     int added = 0;
     QString failed;
+    int error = 0;
     for (const QString& p : paths) {
-        if (!addFile(p)) {
+        if (!addFile(p, &error)) {
             failed = p;
             break;
         }
@@ -312,7 +339,7 @@ int TListView::addFiles(const QStringList& paths, QWidget* owner, bool suspendPa
     if (suspendPainting)
         setUpdatesEnabled(true);
     if (!failed.isNull())
-        ui::showMessage(owner, QStringLiteral("Cannot open file %1").arg(failed), ui::Icon::Error);
+        reportCannotOpen(owner, failed, error);
     return added;
 }
 

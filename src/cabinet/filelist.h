@@ -58,14 +58,22 @@ public:
     // --- operations ------------------------------------------------------
     // Adds one file by its full path: sorted row, type, icon, local last
     // write date and time, directory. False when the file cannot be opened
-    // for reading (a folder counts as such); then no row is left behind and
-    // nothing is shown: the caller reports. Processes pending events after
-    // the row is in, so it is painted at once.
-    bool addFile(const QString& path);
-    // Adds files in order, stopping at the first that fails; reports
-    // "Cannot open file %s" through the prompter, owned by `owner`. Returns
-    // how many were added. Painting is suspended when `suspendPainting`.
+    // for reading; then no row is left behind and nothing is shown: the
+    // caller reports, with *error (when given) set to the errno, EISDIR for
+    // a folder, io::kNotRegularFile for a pipe, socket or device (refused
+    // without blocking) and EILSEQ for text that no longer names the file
+    // it was made from (see tools::textNamesOnePath). Processes pending
+    // events after the row is in, so it is painted at once.
+    bool addFile(const QString& path, int* error = nullptr);
+    // Adds files in order, stopping at the first that fails, which is
+    // reported through the prompter, owned by `owner` (see
+    // reportCannotOpen). Returns how many were added. Painting is suspended
+    // when `suspendPainting`.
     int addFiles(const QStringList& paths, QWidget* owner, bool suspendPainting = true);
+    // Shows "Cannot open file <path>" as an error message owned by `owner`;
+    // for a pipe, socket or device (io::kNotRegularFile) the system's reason
+    // follows: "Cannot open file <path>: not a regular file".
+    static void reportCannotOpen(QWidget* owner, const QString& path, int error);
     // Runs the open dialog and adds what was chosen. Returns how many.
     int addFromDialog(QWidget* owner);
     void deleteSelected();

@@ -11,9 +11,15 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <cerrno>
+#include <string>
 
+#include <sys/stat.h>
+
+#include "platform/io.h"
 #include "tools/cabinettool.h"
 #include "tools/form4.h"
+#include "tools/nativepath.h"
 #include "ui/prompter.h"
 
 namespace ravelin::tools {
@@ -82,24 +88,56 @@ void TForm5::Timer1Timer()
         ui::showMessage(this, QString::fromLatin1(kCommandTooLongMessage), ui::Icon::Error);
         return;
     }
+    // The names the lister would open are looked at first, without opening
+    // them: a pipe, socket or device would keep it waiting for ever, and text
+    // that no longer names the file it came from would reach another one.
+    const QStringList arguments = cabinetListArguments(name);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        int error = 0;
+        if (!textNamesOnePath(argument))
+            error = EILSEQ;
+        else if (!io::statRegular(QFile::encodeName(argument).toStdString(), nullptr, &error) &&
+                 error != io::kNotRegularFile)
+            error = 0; // missing or unreadable: the lister says so in its listing
+        if (error) {
+            Memo1->clear();
+            ui::showMessage(this, cannotOpenFileText(argument, error), ui::Icon::Error);
+            return;
+        }
+    }
+
     const QString listingPath = QDir::current().absoluteFilePath(QString::fromLatin1(kListingFileName));
+    const std::string listingNative = QFile::encodeName(listingPath).toStdString();
+    // Something other than a file under the listing's name (a pipe would
+    // block the lister's output and the reading back) is not used.
+    int listingError = 0;
+    if (!io::statRegular(listingNative, nullptr, &listingError) && listingError == io::kNotRegularFile) {
+        Memo1->clear();
+        ui::showMessage(this, QString::fromLatin1(kNoListingMessage), ui::Icon::None);
+        return;
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    runAndWait(cabinetToolPath(), cabinetListArguments(name), listingPath); // exit code not used
+    runAndWait(cabinetToolPath(), arguments, listingPath); // exit code not used
     QApplication::restoreOverrideCursor();
 
-    QFile listing(listingPath);
-    if (!listing.open(QIODevice::ReadOnly)) {
+    std::string bytes;
+    io::Fd listing = io::openForReading(listingNative, &listingError);
+    struct stat st {};
+    bool read = listing && ::fstat(listing.get(), &st) == 0;
+    if (read) {
+        bytes.resize(static_cast<std::size_t>(st.st_size));
+        const ssize_t got = io::readAll(listing.get(), bytes.data(), bytes.size());
+        read = got >= 0;
+        if (read)
+            bytes.resize(static_cast<std::size_t>(got));
+    }
+    if (!read) {
         Memo1->clear();
         ui::showMessage(this, QString::fromLatin1(kNoListingMessage), ui::Icon::None);
         return;
     }
-    const QByteArray bytes = listing.readAll();
-    if (listing.error() != QFileDevice::NoError) {
-        Memo1->clear();
-        ui::showMessage(this, QString::fromLatin1(kNoListingMessage), ui::Icon::None);
-        return;
-    }
-    QString text = QString::fromLocal8Bit(bytes);
+    QString text = QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
     text.remove(QLatin1Char('\r'));
     Memo1->setPlainText(text);
 }

@@ -11,6 +11,11 @@
 //
 // A cabinet name whose command line ("ravelin-cab l NAME > cabinf.TXT")
 // would pass 512 characters is refused with a message and nothing is run.
+// So is an argument that names a pipe, socket, device or folder ("Cannot
+// open file NAME: not a regular file"), or text that no longer names the
+// file it was made from ("Cannot open file NAME"): the window never waits
+// on such a file, and never lets the lister open another one. A listing
+// name that is not a regular file gives the no-listing message.
 //
 // Threads: user-interface thread; the window does not respond while the
 // lister runs.

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileIconProvider>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,15 +18,18 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <thread>
 
+#include "platform/io.h"
 #include "platform/paths.h"
 #include "tools/browsefolder.h"
 #include "tools/fileiterator/fileiterator.h"
 #include "tools/fileiterator/fileiteratorthread.h"
 #include "tools/fileiterator/filemove.h"
+#include "tools/nativepath.h"
 #include "ui/icons.h"
 #include "ui/prompter.h"
 
@@ -224,7 +228,7 @@ TForm6::TForm6(QWidget* owner) : QDialog(owner)
         emit iteratorActivated();
     };
     Iterator->OnAddFileQuery = &TForm6::IteratorAddFileQuery;
-    Iterator->OnAddFile = [this](TFileIterator*, const QString& fileName, const TFileInfo&) {
+    Iterator->OnAddFile = [this](TFileIterator*, const QByteArray& fileName, const TFileInfo&) {
         emit iteratorFileAdded(fileName);
     };
     Iterator->OnTerminate = [this](TFileIterator*) { emit iteratorTerminated(); };
@@ -240,7 +244,7 @@ TForm6::TForm6(QWidget* owner) : QDialog(owner)
         start = DriveComboBox1->findData(QString(paths::separator));
     if (start >= 0) {
         DriveComboBox1->setCurrentIndex(start);
-        Iterator->SetRootFolder(DriveComboBox1->itemData(start).toString());
+        Iterator->SetRootFolder(QFile::encodeName(DriveComboBox1->itemData(start).toString()));
     }
     m_driveIndex = DriveComboBox1->currentIndex();
 
@@ -294,7 +298,7 @@ void TForm6::DriveComboBox1Change(int index)
     if (index < 0)
         return;
     try {
-        Iterator->SetRootFolder(DriveComboBox1->itemData(index).toString());
+        Iterator->SetRootFolder(QFile::encodeName(DriveComboBox1->itemData(index).toString()));
         m_driveIndex = index;
     } catch (const EFileIteratorError& e) {
         // The search keeps its volume; so does the box.
@@ -348,21 +352,52 @@ void TForm6::Button2Click()
 
 void TForm6::Button3Click()
 {
+    // The destination folder is text typed or chosen; text that stands for
+    // more than one folder (a name that was not UTF-8) is not guessed at.
     const QString directory = Edit1->text();
+    const bool directoryUsable = textNamesOnePath(directory);
+    const QByteArray directoryBytes = QFile::encodeName(directory);
+
+    QStringList failures; // "<path>: <reason>", in list order
+    int checked = 0;
+    QList<int> moved;
     for (int i = 0; i < CheckListBox1->count(); ++i) {
-        const QListWidgetItem* item = CheckListBox1->item(i);
+        QListWidgetItem* item = CheckListBox1->item(i);
         if (item->checkState() != Qt::Checked)
             continue;
-        // A failed move (no such directory, the name already taken there)
-        // leaves the file where it was, without a word.
-        moveFileNoReplace(item->text(), paths::join(directory, paths::namePart(item->text())));
+        ++checked;
+        const QVariant stored = item->data(PathRole);
+        const QByteArray from = stored.isValid() ? stored.toByteArray() : QFile::encodeName(item->text());
+        const QByteArray name = from.mid(from.lastIndexOf('/') + 1);
+        const int error = directoryUsable ? moveFileNoReplace(from.toStdString(),
+                                                              (directoryBytes + '/' + name).toStdString())
+                                          : EILSEQ;
+        if (error == 0) {
+            moved.append(i);
+            continue;
+        }
+        const QString reason = QString::fromStdString(io::reasonText(error));
+        item->setToolTip(reason);
+        failures << displayPath(from) + QStringLiteral(": ") + reason;
     }
-    for (int i = CheckListBox1->count() - 1; i >= 0; --i)
-        if (CheckListBox1->item(i)->checkState() == Qt::Checked)
-            delete CheckListBox1->takeItem(i);
-    ui::beep(ui::Beep::Information);
-    ui::showMessage(this, QStringLiteral("Korvane Ravelin has finished moving your file(s)."),
-                    ui::Icon::Information, ui::Ok);
+    for (auto it = moved.crbegin(); it != moved.crend(); ++it)
+        delete CheckListBox1->takeItem(*it);
+
+    if (failures.isEmpty()) {
+        ui::beep(ui::Beep::Information);
+        ui::showMessage(this, QString::fromLatin1(kFinishedMoving), ui::Icon::Information, ui::Ok);
+        return;
+    }
+    // Some did not move: each is named with the system's reason, and stays
+    // checked in the list, so the user can mend the cause and press again.
+    const QString text =
+        QStringLiteral("Korvane Ravelin could not move %1 of your %2 file(s). They stay checked "
+                       "in the list:\n\n%3")
+            .arg(failures.size())
+            .arg(checked)
+            .arg(failures.join(QLatin1Char('\n')));
+    ui::beep(ui::Beep::Error);
+    ui::showMessage(this, text, ui::Icon::Error, ui::Ok);
 }
 
 void TForm6::Button4Click()
@@ -395,14 +430,15 @@ void TForm6::IteratorActivate()
     Button2->setEnabled(true);
 }
 
-void TForm6::IteratorAddFileQuery(TFileIterator*, const QString& fileName, const TFileInfo&, bool& canAdd)
+void TForm6::IteratorAddFileQuery(TFileIterator*, const QByteArray& fileName, const TFileInfo&, bool& canAdd)
 {
     canAdd = isCabinetFileName(fileName);
 }
 
-void TForm6::IteratorAddFile(const QString& fileName)
+void TForm6::IteratorAddFile(const QByteArray& fileName)
 {
-    auto* item = new QListWidgetItem(fileName);
+    auto* item = new QListWidgetItem(displayPath(fileName));
+    item->setData(PathRole, fileName);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Checked);
     CheckListBox1->addItem(item);

@@ -10,6 +10,12 @@
 // thread through queued connections, in the order they were raised, so the
 // worker never waits for the window.
 //
+// Paths are bytes: each entry of the check list shows its path as text
+// (displayPath) and keeps the path's exact bytes under PathRole; the move
+// goes by those bytes. After "&Organise", only the entries that moved leave
+// the list; every checked entry that could not be moved stays, checked, and
+// is named in the closing message with the system's reason.
+//
 // Closing the window (Close, the title bar, Escape) while a search runs
 // stops it and waits, checking every 200 ms, until the iterator is idle;
 // destroying the window does the same.
@@ -22,6 +28,7 @@
 //
 // Threads: user-interface thread only, except the iterator's handlers as
 // described above.
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 #include <atomic>
@@ -61,9 +68,16 @@ private:
     int m_frame = 0;
 };
 
+// The closing message of "&Organise" when every checked file moved (also
+// when none was checked).
+inline constexpr const char* kFinishedMoving = "Korvane Ravelin has finished moving your file(s).";
+
 class TForm6 : public QDialog {
     Q_OBJECT
 public:
+    // Item data role of CheckListBox1 holding an entry's path bytes.
+    static constexpr int PathRole = Qt::UserRole + 1;
+
     explicit TForm6(QWidget* owner = nullptr);
     ~TForm6() override;
 
@@ -105,12 +119,12 @@ public slots:
 
     // The iterator's handlers, on the user-interface thread.
     void IteratorActivate();
-    void IteratorAddFile(const QString& fileName);
+    void IteratorAddFile(const QByteArray& fileName);
     void IteratorTerminate();
 
 public:
     // The query, answered on the worker thread: a cabinet name or nothing.
-    static void IteratorAddFileQuery(TFileIterator* sender, const QString& fileName, const TFileInfo& info,
+    static void IteratorAddFileQuery(TFileIterator* sender, const QByteArray& fileName, const TFileInfo& info,
                                      bool& canAdd);
 
     void done(int result) override;
@@ -118,7 +132,7 @@ public:
 signals:
     // Emitted on the worker thread as the iterator raises its events.
     void iteratorActivated();
-    void iteratorFileAdded(const QString& fileName);
+    void iteratorFileAdded(const QByteArray& fileName);
     void iteratorTerminated();
 
 protected:

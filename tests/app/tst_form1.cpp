@@ -3,11 +3,17 @@
 
 #include <QAction>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QToolButton>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include "app/form1.h"
@@ -55,6 +61,10 @@ class TestForm1 : public QObject {
         QList<QUrl> urls;
         for (const QString& p : paths)
             urls << QUrl::fromLocalFile(p);
+        dropUrls(form, urls);
+    }
+    void dropUrls(TForm1& form, const QList<QUrl>& urls)
+    {
         QMimeData mime;
         mime.setUrls(urls);
         QDragEnterEvent enter(QPoint(50, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -163,6 +173,122 @@ private slots:
         QCOMPARE(captions(form.ListView1), QStringList{"one.txt"});
         QCOMPARE(fake.messageTexts(), QStringList{"Cannot open file " + missing});
         QVERIFY(form.droppedFiles());
+    }
+
+    void notRegularFilesRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("dropped");
+        for (const char* kind : {"named pipe", "socket", "device"}) {
+            QTest::addRow("%s, open dialog", kind) << kind << false;
+            QTest::addRow("%s, dropped", kind) << kind << true;
+        }
+    }
+    void notRegularFilesRefused()
+    {
+        // Refused at once, named, with the reason; the files before it stay
+        // and the ones after it are not added.
+        QFETCH(QString, kind);
+        QFETCH(bool, dropped);
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        TForm1 form({"/noquery"});
+        QTemporaryDir dir;
+        QString special = dir.filePath("special");
+        int listener = -1;
+        if (kind == "named pipe") {
+            QCOMPARE(::mkfifo(QFile::encodeName(special).constData(), 0644), 0);
+        } else if (kind == "socket") {
+            listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const QByteArray native = QFile::encodeName(special);
+            QVERIFY(size_t(native.size()) < sizeof address.sun_path);
+            qstrcpy(address.sun_path, native.constData());
+            QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            QCOMPARE(::listen(listener, 1), 0);
+        } else {
+            special = "/dev/null";
+        }
+        const QStringList chosen{file("before.txt"), special, file("after.txt")};
+        QElapsedTimer clock;
+        clock.start();
+        if (dropped) {
+            drop(form, chosen);
+        } else {
+            fake.fileAnswers = {chosen};
+            form.AddFilesClick();
+        }
+        QVERIFY(clock.elapsed() < 5000);
+        if (listener >= 0)
+            ::close(listener);
+        QCOMPARE(captions(form.ListView1), QStringList{"before.txt"});
+        QCOMPARE(fake.messageTexts(), QStringList{"Cannot open file " + special + ": not a regular file"});
+        QCOMPARE(fake.messages.first().message.icon, ui::Icon::Error);
+    }
+
+    void namesThatAreNotTextRefused_data()
+    {
+        // The file's own name (bytes), whether its look-alike as text
+        // (U+FFFD for the 0xFF) also exists, how it comes in, and whether it
+        // is taken.
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("lookAlike");
+        QTest::addColumn<bool>("dropped");
+        QTest::addColumn<bool>("added");
+        QTest::newRow("0xff dropped") << QByteArray("odd\xff.txt") << false << true << false;
+        QTest::newRow("0xff dropped, look-alike there") << QByteArray("odd\xff.txt") << true << true << false;
+        QTest::newRow("0xff chosen") << QByteArray("odd\xff.txt") << false << false << false;
+        QTest::newRow("0xff chosen, look-alike there") << QByteArray("odd\xff.txt") << true << false << false;
+        QTest::newRow("U+FFFD itself dropped") << QByteArray("odd\xef\xbf\xbd.txt") << false << true << true;
+        QTest::newRow("U+FFFD itself chosen") << QByteArray("odd\xef\xbf\xbd.txt") << false << false << true;
+        QTest::newRow("Latin-1 in UTF-8 dropped") << QByteArray("caf\xc3\xa9.txt") << false << true << true;
+    }
+    void namesThatAreNotTextRefused()
+    {
+        // A name that does not survive as text never reaches another file:
+        // refused with "Cannot open file", nothing added, the drop stops.
+        QFETCH(QByteArray, name);
+        QFETCH(bool, lookAlike);
+        QFETCH(bool, dropped);
+        QFETCH(bool, added);
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        TForm1 form({"/noquery"});
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path());
+        const QByteArray path = folder + "/" + name;
+        const QByteArray alike = QFile::encodeName(QFile::decodeName(path));
+        struct Remove { // Qt cannot remove such names with the folder
+            QByteArray a, b;
+            ~Remove() { ::unlink(a.constData()), ::unlink(b.constData()); }
+        } remove{path, alike};
+        for (const QByteArray& p : lookAlike ? QList<QByteArray>{path, alike} : QList<QByteArray>{path}) {
+            const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        // A drop carries the bytes (percent escapes); a dialog gives text.
+        const QUrl url(QStringLiteral("file://") + QString::fromLatin1(path.toPercentEncoding("/")));
+        const QString text = url.toLocalFile();
+        QCOMPARE(text, QFile::decodeName(path));
+        if (dropped) {
+            dropUrls(form, {url, QUrl::fromLocalFile(file("after.txt"))});
+        } else {
+            fake.fileAnswers = {{text, file("after.txt")}};
+            form.AddFilesClick();
+        }
+        if (added) {
+            QCOMPARE(form.ListView1->rowCount(), 2);
+            QVERIFY(fake.messages.isEmpty());
+            QStringList paths{form.ListView1->fullPath(0), form.ListView1->fullPath(1)};
+            QVERIFY(paths.contains(QFile::decodeName(path)));
+            QCOMPARE(QFile::encodeName(QFile::decodeName(path)), path);
+        } else {
+            QCOMPARE(form.ListView1->rowCount(), 0);
+            QCOMPARE(fake.messageTexts(), QStringList{"Cannot open file " + text});
+            QCOMPARE(form.droppedFiles(), false);
+        }
     }
 
     void viewModesInBothMenus()

@@ -1,9 +1,14 @@
 // Proves `ravelin-cab search ROOT` prints what the organise window would
-// list for ROOT (same iterator, options and query) and fails clearly.
+// list for ROOT (same iterator, options and query) as the paths' own bytes,
+// one per line, and fails clearly.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/testutil.h"
 #include "tools/fileiterator/fileiterator.h"
@@ -22,14 +27,23 @@ private:
     static QStringList windowList(const QString& root)
     {
         TFileIterator it;
-        it.SetRootFolder(root);
+        it.SetRootFolder(QFile::encodeName(root));
         QStringList found;
-        it.OnAddFileQuery = [](TFileIterator*, const QString& n, const TFileInfo&, bool& canAdd) {
+        it.OnAddFileQuery = [](TFileIterator*, const QByteArray& n, const TFileInfo&, bool& canAdd) {
             canAdd = isCabinetFileName(n);
         };
-        it.OnAddFile = [&](TFileIterator*, const QString& n, const TFileInfo&) { found << n; };
+        it.OnAddFile = [&](TFileIterator*, const QByteArray& n, const TFileInfo&) {
+            found << QFile::decodeName(n);
+        };
         it.Execute();
         return found;
+    }
+
+    // Makes an empty file under the exact bytes `path`.
+    static bool touchBytes(const QByteArray& path)
+    {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        return fd >= 0 && ::close(fd) == 0;
     }
 
 private slots:
@@ -88,9 +102,9 @@ private slots:
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("message");
         QTest::newRow("missing") << "/missing"
-                                 << "no such folder";
+                                 << "/missing: No such file or directory";
         QTest::newRow("a file") << "/archive"
-                                << "not a folder";
+                                << "/archive: Not a directory";
     }
     void badRoots()
     {
@@ -99,7 +113,64 @@ private slots:
         const auto r = run(RAVELIN_CAB, {"search", m_root + root});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.out.isEmpty());
-        QVERIFY2(QString::fromLocal8Bit(r.err).contains(message), r.err.constData());
+        QVERIFY2(QString::fromLocal8Bit(r.err).contains("cannot search " + m_root + message),
+                 r.err.constData());
+    }
+
+    void pathsAreTheirBytes_data()
+    {
+        // name below ROOT/bytes (made first), root as given, expected line
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("root");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("0xff in the name")
+            << QByteArray("a\xff.cab") << QByteArray("") << QByteArray("/a\xff.cab");
+        QTest::newRow("look-alike U+FFFD")
+            << QByteArray("a\xef\xbf\xbd.cab") << QByteArray("") << QByteArray("/a\xef\xbf\xbd.cab");
+        QTest::newRow("0xff in the root")
+            << QByteArray("r\xff/in.cab") << QByteArray("/r\xff") << QByteArray("/r\xff/in.cab");
+        QTest::newRow("newline escaped")
+            << QByteArray("two\nlines.cab") << QByteArray("") << QByteArray("/two\\x0alines.cab");
+        QTest::newRow("escape sequence escaped")
+            << QByteArray("\x1b[31mred.cab") << QByteArray("") << QByteArray("/\\x1b[31mred.cab");
+    }
+    void pathsAreTheirBytes()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, root);
+        QFETCH(QByteArray, line);
+        QTemporaryDir dir;
+        const QByteArray base = QFile::encodeName(dir.path());
+        const QByteArray folder =
+            name.contains('/') ? base + "/" + name.left(name.indexOf('/')) : QByteArray();
+        struct Remove { // Qt cannot remove such names with the folder
+            QByteArray file, folder;
+            ~Remove()
+            {
+                ::unlink(file.constData());
+                if (!folder.isEmpty())
+                    ::rmdir(folder.constData());
+            }
+        } remove{base + "/" + name, folder};
+        if (!folder.isEmpty())
+            QCOMPARE(::mkdir(folder.constData(), 0755), 0);
+        QVERIFY(touchBytes(base + "/" + name));
+        // argv bytes that are not UTF-8 cannot pass through QProcess's text
+        // arguments: the shell makes them from octal escapes.
+        QByteArray octalRoot;
+        for (char c : base + root)
+            octalRoot += "\\" + QByteArray::number(uchar(c), 8).rightJustified(3, '0');
+        const auto r = run("/bin/sh", {"-c", QString("exec '%1' search \"$(printf '%2')\"")
+                                                 .arg(RAVELIN_CAB, QString::fromLatin1(octalRoot))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.err.isEmpty());
+        QCOMPARE(r.out, base + line + "\n");
+        // A plain path prints as the path that exists: test -e on its bytes.
+        if (!line.contains('\\')) {
+            const QByteArray printed = r.out.chopped(1);
+            const auto e = run("/bin/sh", {"-c", "test -e \"$(cat)\""}, QString(), 10000, printed);
+            QCOMPARE(e.exitCode, 0);
+        }
     }
 
     void usage_data()
@@ -123,7 +194,7 @@ private slots:
         const auto r =
             run("/bin/sh", {"-c", QString("'%1' search '%2' > /dev/full").arg(RAVELIN_CAB, m_root)});
         QCOMPARE(r.exitCode, 1);
-        QVERIFY(r.err.contains("cannot write"));
+        QVERIFY(r.err.contains("cannot write the list to standard output: No space left on device"));
     }
 };
 

@@ -2,6 +2,7 @@
 // from the file dialog, argument splitting without a shell, the listing file
 // read back (fresh, stale or missing), the length limit, and a real listing.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/fakeprompter.h"
 #include "support/testutil.h"
@@ -276,6 +281,79 @@ private slots:
         QCOMPARE(fake.messageTexts(),
                  QStringList{QStringLiteral("There was an error getting the required information")});
         QVERIFY(run.listing.isEmpty());
+    }
+
+    void notRegularOrNotTextRefused_data()
+    {
+        // What the name stands for, how it reaches the chooser, and the
+        // message. The lister is not started for any of them.
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("throughDialog");
+        QTest::addColumn<bool>("withReason");
+        QTest::newRow("named pipe, chosen") << "fifo" << true << true;
+        QTest::newRow("named pipe, typed") << "fifo" << false << true;
+        QTest::newRow("device, typed") << "device" << false << true;
+        QTest::newRow("0xff name, chosen") << "0xff" << true << false;
+        QTest::newRow("0xff name with look-alike, chosen") << "0xff+alike" << true << false;
+    }
+    void notRegularOrNotTextRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, throughDialog);
+        QFETCH(bool, withReason);
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        QString path = m_work->filePath(QStringLiteral("pipe.cab"));
+        const QByteArray odd = QFile::encodeName(m_work->path()) + "/odd\xff.cab";
+        const QByteArray alike = QFile::encodeName(QFile::decodeName(odd));
+        struct Remove { // Qt cannot remove such names with the folder
+            QByteArray a, b;
+            ~Remove() { ::unlink(a.constData()), ::unlink(b.constData()); }
+        } remove{odd, alike};
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        } else if (kind == "device") {
+            path = QStringLiteral("/dev/zero");
+        } else {
+            // The file dialog hands over the name as text, U+FFFD for 0xFF.
+            for (const QByteArray& p :
+                 kind == "0xff" ? QList<QByteArray>{odd} : QList<QByteArray>{odd, alike}) {
+                const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                QVERIFY(fd >= 0);
+                ::close(fd);
+            }
+            path = QFile::decodeName(odd);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        const ViewRun run = throughDialog ? view(fake, QString(), path) : view(fake, path);
+        QVERIFY(clock.elapsed() < 10000);
+        QVERIFY(run.resultShown);
+        QCOMPARE(fake.messageTexts(),
+                 QStringList{QStringLiteral("Cannot open file ") + path +
+                             (withReason ? QStringLiteral(": not a regular file") : QString())});
+        QCOMPARE(fake.messages[0].message.icon, ui::Icon::Error);
+        QVERIFY(run.listing.isEmpty());
+        QVERIFY(!QFile::exists(m_tools->filePath(QStringLiteral("runs"))));
+        QCOMPARE(run.result, int(QDialog::Accepted));
+    }
+
+    void listingNameIsAPipe()
+    {
+        // A pipe under the listing's name would hold the lister and the
+        // reading back for ever: it is not used.
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        QCOMPARE(
+            ::mkfifo(QFile::encodeName(m_work->filePath(QStringLiteral("cabinf.TXT"))).constData(), 0644), 0);
+        QElapsedTimer clock;
+        clock.start();
+        const ViewRun run = view(fake, QStringLiteral("a.cab"));
+        QVERIFY(clock.elapsed() < 10000);
+        QCOMPARE(fake.messageTexts(),
+                 QStringList{QStringLiteral("There was an error getting the required information")});
+        QVERIFY(run.listing.isEmpty());
+        QVERIFY(!QFile::exists(m_tools->filePath(QStringLiteral("runs"))));
     }
 
     void staleListing()

@@ -13,8 +13,13 @@
 #include <QToolButton>
 #include <QtTest>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/fakeprompter.h"
 #include "support/testutil.h"
@@ -31,6 +36,26 @@ using ravelin::test::writeFile;
 namespace {
 
 const QString kFinished = QStringLiteral("Korvane Ravelin has finished moving your file(s).");
+
+// Writes `data` under the exact bytes `path`.
+bool writeBytesNamed(const QByteArray& path, const QByteArray& data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return ::close(fd) == 0 && ok;
+}
+
+// The contents of the file with the exact bytes `path`, null when missing.
+QByteArray readBytesNamed(const QByteArray& path)
+{
+    QFile f;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return QByteArray();
+    return f.readAll();
+}
 
 QStringList listed(const TForm6& form)
 {
@@ -64,7 +89,7 @@ struct HoldAtFirstFile {
         TFileIterator* it = form.Iterator;
         QObject::connect(
             &form, &TForm6::iteratorFileAdded, &form,
-            [this, it](const QString&) {
+            [this, it](const QByteArray&) {
                 if (held.exchange(true))
                     return;
                 while (it->State() != TFileIteratorState::Stopping)
@@ -111,7 +136,7 @@ private:
     // Runs a whole search of m_root through the window's "&Search".
     void search(TForm6& form)
     {
-        form.Iterator->SetRootFolder(m_root);
+        form.Iterator->SetRootFolder(QFile::encodeName(m_root));
         QTest::mouseClick(form.Button1, Qt::LeftButton);
         QVERIFY(form.searching());
         QTRY_VERIFY_WITH_TIMEOUT(!form.searching(), 20000);
@@ -171,7 +196,7 @@ private slots:
         QCOMPARE(form.Iterator->Options(), TFileIteratorOptions(fiPath | fiDetails | fiRecurseFolders));
         const QString current = QStorageInfo(QDir::currentPath()).rootPath();
         QCOMPARE(form.DriveComboBox1->currentData().toString(), current);
-        QCOMPARE(form.Iterator->RootFolder(), current);
+        QCOMPARE(form.Iterator->RootFolder(), QFile::encodeName(current));
         QCOMPARE(form.BrowseFolder1->Folder(), TSHFolders::foDesktop);
         QVERIFY(form.BrowseFolder1->Title().isEmpty());
     }
@@ -193,7 +218,7 @@ private slots:
         const int last = form.DriveComboBox1->count() - 1;
         form.Iterator->SetRootFolder("/elsewhere");
         form.DriveComboBox1Change(last);
-        QCOMPARE(form.Iterator->RootFolder(), items[last].first);
+        QCOMPARE(form.Iterator->RootFolder(), QFile::encodeName(items[last].first));
     }
 
     void searchListsCabinetsOnly()
@@ -202,7 +227,7 @@ private slots:
         TForm6 form;
         QSignalSpy activated(&form, &TForm6::iteratorActivated);
         QSignalSpy terminated(&form, &TForm6::iteratorTerminated);
-        form.Iterator->SetRootFolder(m_root);
+        form.Iterator->SetRootFolder(QFile::encodeName(m_root));
         form.Button1Click();
         // Search running.
         QCOMPARE(buttons(form), (QList<bool>{true, true, false, false}));
@@ -237,13 +262,14 @@ private slots:
         connect(
             &form, &TForm6::iteratorActivated, &form, [&] { order << "activate"; }, Qt::DirectConnection);
         connect(
-            &form, &TForm6::iteratorFileAdded, &form, [&](const QString& n) { order << n; },
-            Qt::DirectConnection);
+            &form, &TForm6::iteratorFileAdded, &form,
+            [&](const QByteArray& n) { order << QFile::decodeName(n); }, Qt::DirectConnection);
         connect(
             &form, &TForm6::iteratorTerminated, &form, [&] { order << "terminate"; }, Qt::DirectConnection);
         QStringList handled;
         connect(&form, &TForm6::iteratorActivated, &form, [&] { handled << "activate"; });
-        connect(&form, &TForm6::iteratorFileAdded, &form, [&](const QString& n) { handled << n; });
+        connect(&form, &TForm6::iteratorFileAdded, &form,
+                [&](const QByteArray& n) { handled << QFile::decodeName(n); });
         connect(&form, &TForm6::iteratorTerminated, &form, [&] { handled << "terminate"; });
         search(form);
         QCOMPARE(order.size(), 302);
@@ -257,7 +283,7 @@ private slots:
         TForm6 form;
         HoldAtFirstFile hold(form);
         QSignalSpy terminated(&form, &TForm6::iteratorTerminated);
-        form.Iterator->SetRootFolder(m_root);
+        form.Iterator->SetRootFolder(QFile::encodeName(m_root));
         form.Button1Click();
         QTRY_VERIFY(hold.held);
         QCOMPARE(form.Iterator->State(), TFileIteratorState::Running);
@@ -280,7 +306,7 @@ private slots:
         HoldAtFirstFile hold(form);
         QSignalSpy activated(&form, &TForm6::iteratorActivated);
         QSignalSpy terminated(&form, &TForm6::iteratorTerminated);
-        form.Iterator->SetRootFolder(m_root);
+        form.Iterator->SetRootFolder(QFile::encodeName(m_root));
         form.Button1Click();
         QTRY_VERIFY(hold.held);
         form.Button1Click();
@@ -313,7 +339,7 @@ private slots:
         HoldAtFirstFile hold(*form);
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        form->Iterator->SetRootFolder(m_root);
+        form->Iterator->SetRootFolder(QFile::encodeName(m_root));
         form->Button1Click();
         QTRY_VERIFY(hold.held);
         TFileIterator* iterator = form->Iterator;
@@ -335,7 +361,7 @@ private slots:
         makeTree();
         for (int round = 0; round < 20; ++round) {
             auto form = std::make_unique<TForm6>();
-            form->Iterator->SetRootFolder(m_root);
+            form->Iterator->SetRootFolder(QFile::encodeName(m_root));
             form->Button1Click();
             form.reset();
         }
@@ -346,14 +372,14 @@ private slots:
         makeTree();
         TForm6 form;
         HoldAtFirstFile hold(form);
-        form.Iterator->SetRootFolder(m_root);
+        form.Iterator->SetRootFolder(QFile::encodeName(m_root));
         form.Button1Click();
         QTRY_VERIFY(hold.held);
         const int index = form.DriveComboBox1->currentIndex();
         form.DriveComboBox1Change(form.DriveComboBox1->count() - 1);
         QCOMPARE(m_prompter.messageTexts(), QStringList{"Cannot change options on fly. Try later"});
         QCOMPARE(m_prompter.messages.first().message.icon, ravelin::ui::Icon::Error);
-        QCOMPARE(form.Iterator->RootFolder(), m_root);
+        QCOMPARE(form.Iterator->RootFolder(), QFile::encodeName(m_root));
         QCOMPARE(form.DriveComboBox1->currentIndex(), index);
         form.Button2Click();
         QTRY_VERIFY(!form.searching());
@@ -429,34 +455,147 @@ private slots:
         QCOMPARE(m_prompter.events, (QStringList{"beep", "message:" + kFinished}));
     }
 
-    void organiseNeverReplaces()
+    void organiseReportsFailures_data()
     {
-        makeTree();
-        QVERIFY(writeFile(m_target + "/B.Cab", "already here"));
-        TForm6 form;
-        search(form);
-        form.Edit1->setText(m_target + "/"); // a doubled separator is fine
-        form.Button3Click();
-        QCOMPARE(readFile(m_target + "/B.Cab"), QByteArray("already here"));
-        QCOMPARE(readFile(m_root + "/one/two/B.Cab"), QByteArray("cabinet B"));
-        QCOMPARE(readFile(m_target + "/A.cab"), QByteArray("cabinet A"));
-        QCOMPARE(readFile(m_target + "/C.CAB"), QByteArray("cabinet C"));
-        QCOMPARE(form.CheckListBox1->count(), 0); // removed all the same
-        QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
+        // How the move of some entries is made to fail, for root too; which
+        // of A, B, C (list order) then still stand where they were; the
+        // system's reason named for each.
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QList<bool>>("stays");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("name taken: never replaced")
+            << "taken" << QList<bool>{false, true, false} << "File exists";
+        QTest::newRow("missing folder")
+            << "missing" << QList<bool>{true, true, true} << "No such file or directory";
+        QTest::newRow("folder name not text")
+            << "not text" << QList<bool>{true, true, true} << QString::fromLocal8Bit(std::strerror(EILSEQ));
+        QTest::newRow("read-only folder, unprivileged user")
+            << "read-only" << QList<bool>{true, true, true} << "Permission denied";
     }
-
-    void organiseIntoMissingDirectory()
+    void organiseReportsFailures()
     {
+        QFETCH(QString, how);
+        QFETCH(QList<bool>, stays);
+        QFETCH(QString, reason);
         makeTree();
         TForm6 form;
         search(form);
-        form.Edit1->setText(m_dir->path() + "/no/such/dir");
+        const QStringList before = listed(form); // A, B, C in list order
+        QString target = m_target + "/";         // a doubled separator is fine
+        if (how == "taken") {
+            QVERIFY(writeFile(m_target + "/" + QFileInfo(before[1]).fileName(), "already here"));
+        } else if (how == "missing") {
+            target = m_dir->path() + "/no/such/dir";
+        } else if (how == "not text") {
+            // The folder typed stands for one whose name is not UTF-8: the
+            // text is not guessed at.
+            QCOMPARE(::mkdir(QFile::encodeName(m_dir->path() + "/t").append("\xff").constData(), 0755), 0);
+            target = m_dir->path() + "/t" + QChar(QChar::ReplacementCharacter);
+        } else {
+            // The folder may not be written by the user running the move; as
+            // root the move runs with an unprivileged user's rights.
+            QCOMPARE(::chmod(QFile::encodeName(m_target).constData(), 0555), 0);
+        }
+        form.Edit1->setText(target);
+        const uid_t nobody = 65534;
+        const bool dropRights = how == "read-only" && ::geteuid() == 0;
+        if (dropRights) {
+            // Everything but the target folder belongs to that user.
+            const auto r = ravelin::test::run("chown", {"-R", QString::number(nobody), m_dir->path()});
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(::chown(QFile::encodeName(m_target).constData(), 0, 0), 0);
+            QCOMPARE(::seteuid(nobody), 0);
+        }
         form.Button3Click();
-        for (const QString& cab : cabinets())
-            QVERIFY(QFile::exists(cab));
+        if (dropRights)
+            QCOMPARE(::seteuid(0), 0);
+
+        QStringList kept, lines;
+        for (int i = 0; i < 3; ++i) {
+            const QString name = QFileInfo(before[i]).fileName();
+            QCOMPARE(QFile::exists(before[i]), stays[i]);
+            if (stays[i]) {
+                kept << before[i];
+                lines << before[i] + ": " + reason;
+            } else {
+                QCOMPARE(readFile(m_target + "/" + name), QByteArray("cabinet ") + name.at(0).toLatin1());
+            }
+        }
+        if (how == "taken")
+            QCOMPARE(readFile(m_target + "/" + QFileInfo(before[1]).fileName()), QByteArray("already here"));
         QVERIFY(!QFileInfo::exists(m_dir->path() + "/no"));
+        // Only what moved left the list; what did not is still checked.
+        QCOMPARE(listed(form), kept);
+        QCOMPARE(checks(form), QList<bool>(kept.size(), true));
+        QCOMPARE(
+            m_prompter.messageTexts(),
+            QStringList{QString("Korvane Ravelin could not move %1 of your 3 file(s). They stay checked in "
+                                "the list:\n\n")
+                            .arg(kept.size()) +
+                        lines.join('\n')});
+        QCOMPARE(m_prompter.messages.first().message.icon, ravelin::ui::Icon::Error);
+        QCOMPARE(m_prompter.beeps, QList<ravelin::ui::Beep>{ravelin::ui::Beep::Error});
+
+        // Once the cause is gone, a second "&Organise" moves the rest.
+        if (how == "read-only")
+            QCOMPARE(::chmod(QFile::encodeName(m_target).constData(), 0755), 0);
+        if (how == "taken")
+            QVERIFY(QFile::remove(m_target + "/" + QFileInfo(before[1]).fileName()));
+        if (how == "missing" || how == "not text")
+            form.Edit1->setText(m_target);
+        if (how == "not text")
+            QCOMPARE(::rmdir(QFile::encodeName(m_dir->path() + "/t").append("\xff").constData()), 0);
+        m_prompter.clear();
+        form.Button3Click();
         QCOMPARE(form.CheckListBox1->count(), 0);
         QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
+        QCOMPARE(readFile(m_target + "/B.Cab"), QByteArray("cabinet B"));
+    }
+
+    void organiseMovesExactBytes()
+    {
+        // A cabinet whose name is not UTF-8 (0xFF) beside its look-alike as
+        // text (U+FFFD): both are listed apart, and the checked one arrives
+        // under its own bytes with its own contents.
+        const QByteArray root = QFile::encodeName(m_root);
+        const QByteArray target = QFile::encodeName(m_target);
+        const QByteArray odd = "/x\xff.cab";
+        const QByteArray alike = "/x\xef\xbf\xbd.cab";
+        struct Remove { // Qt cannot remove such names with the folders
+            QList<QByteArray> files;
+            ~Remove()
+            {
+                for (const QByteArray& f : files)
+                    ::unlink(f.constData());
+            }
+        } remove{{root + odd, root + alike, target + odd, target + alike}};
+        QVERIFY(writeBytesNamed(root + odd, "0xff cabinet"));
+        QVERIFY(writeBytesNamed(root + alike, "look-alike"));
+        TForm6 form;
+        search(form);
+        QCOMPARE(form.CheckListBox1->count(), 2);
+        int oddRow = -1;
+        for (int i = 0; i < 2; ++i) {
+            const QByteArray bytes = form.CheckListBox1->item(i)->data(TForm6::PathRole).toByteArray();
+            if (bytes == root + odd)
+                oddRow = i;
+            else
+                QCOMPARE(bytes, root + alike);
+        }
+        QVERIFY(oddRow >= 0);
+        // Shown apart: the byte that is not UTF-8 as \xff.
+        QCOMPARE(form.CheckListBox1->item(oddRow)->text(), m_root + "/x\\xff.cab");
+        QCOMPARE(form.CheckListBox1->item(1 - oddRow)->text(), m_root + QString::fromUtf8(alike));
+        form.CheckListBox1->item(1 - oddRow)->setCheckState(Qt::Unchecked);
+        form.Edit1->setText(m_target);
+        form.Button3Click();
+        QCOMPARE(m_prompter.messageTexts(), QStringList{kFinished});
+        QCOMPARE(readBytesNamed(target + odd), QByteArray("0xff cabinet"));
+        QCOMPARE(::access((root + odd).constData(), F_OK), -1);
+        QCOMPARE(::access((target + alike).constData(), F_OK), -1);
+        QCOMPARE(readBytesNamed(root + alike), QByteArray("look-alike"));
+        QCOMPARE(form.CheckListBox1->count(), 1);
+        QCOMPARE(form.CheckListBox1->item(0)->data(TForm6::PathRole).toByteArray(), root + alike);
     }
 
     void organiseAcrossVolumes()
@@ -497,7 +636,7 @@ private slots:
                     return int(QDialog::Rejected);
                 counts << QString::number(form->CheckListBox1->count()) + "/" + form->Edit1->text();
                 form->Edit1->setText("typed");
-                form->Iterator->SetRootFolder(m_root);
+                form->Iterator->SetRootFolder(QFile::encodeName(m_root));
                 form->Button1Click();
                 if (!QTest::qWaitFor([form] { return !form->searching(); }, 20000))
                     counts << "search did not end";

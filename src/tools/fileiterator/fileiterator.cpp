@@ -1,7 +1,5 @@
 #include "tools/fileiterator/fileiterator.h"
 
-#include <QFile>
-#include <QLatin1String>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -12,26 +10,12 @@
 #include <unistd.h>
 
 #include "platform/fileinfo.h"
-#include "platform/paths.h"
 
 namespace ravelin::tools {
 
 namespace {
 
 constexpr int kOpenFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-
-// Appends an entry name (file-system bytes) to `out` as text. Almost every
-// name is plain ASCII, which is widened in place without a temporary.
-inline void appendName(QString& out, const char* name, size_t length)
-{
-    for (size_t i = 0; i < length; ++i) {
-        if (static_cast<unsigned char>(name[i]) >= 0x80) {
-            out.append(QFile::decodeName(QByteArray::fromRawData(name, static_cast<qsizetype>(length))));
-            return;
-        }
-    }
-    out.append(QLatin1String(name, static_cast<qsizetype>(length)));
-}
 
 struct DirCloser {
     DIR* dir;
@@ -41,7 +25,7 @@ struct DirCloser {
 } // namespace
 
 // One walk: the options as they were when it began, the volume it keeps to,
-// and the text of the folder being listed (grown and cut back as the walk
+// and the bytes of the folder being listed (grown and cut back as the walk
 // goes down and up, so no path is built twice).
 struct TFileIterator::Walk {
     TFileIterator* self;
@@ -49,10 +33,10 @@ struct TFileIterator::Walk {
     bool details;
     bool recurse;
     dev_t device;
-    QString folder; // F, without a trailing "/"
-    QString bare;   // buffer for bare names when fiPath is off
+    QByteArray folder; // F, without a trailing "/"
+    QByteArray bare;   // buffer for bare names when fiPath is off
 
-    // Lists the open folder `fd` (taken over and closed) whose text is
+    // Lists the open folder `fd` (taken over and closed) whose path is
     // `folder`, reporting its files and walking its subfolders depth first.
     void list(int fd)
     {
@@ -91,8 +75,8 @@ struct TFileIterator::Walk {
                     ::close(sub); // another volume is mounted here
                     continue;
                 }
-                folder.append(u'/');
-                appendName(folder, name, length);
+                folder.append('/');
+                folder.append(name, static_cast<qsizetype>(length));
                 list(sub);
                 folder.truncate(prefix);
                 continue;
@@ -108,14 +92,14 @@ struct TFileIterator::Walk {
                 info.Time = (static_cast<uint32_t>(dt.date) << 16) | dt.time;
                 info.Attr = platform::dosAttributes(st.st_mode, std::string(name, length));
             }
-            const QString* reported;
+            const QByteArray* reported;
             if (withPath) {
-                folder.append(u'/');
-                appendName(folder, name, length);
+                folder.append('/');
+                folder.append(name, static_cast<qsizetype>(length));
                 reported = &folder;
             } else {
                 bare.truncate(0);
-                appendName(bare, name, length);
+                bare.append(name, static_cast<qsizetype>(length));
                 reported = &bare;
             }
             bool canAdd = true;
@@ -144,19 +128,19 @@ void TFileIterator::SetOptions(TFileIteratorOptions options)
     m_options = options;
 }
 
-void TFileIterator::SetRootFolder(const QString& folder)
+void TFileIterator::SetRootFolder(const QByteArray& folder)
 {
     checkChangeAllowed();
     m_rootFolder = folder;
 }
 
-void TFileIterator::DoAddFile(const QString& fileName, const TFileInfo& info)
+void TFileIterator::DoAddFile(const QByteArray& fileName, const TFileInfo& info)
 {
     if (OnAddFile)
         OnAddFile(this, fileName, info);
 }
 
-void TFileIterator::DoAddFileQuery(const QString& fileName, const TFileInfo& info, bool& canAdd)
+void TFileIterator::DoAddFileQuery(const QByteArray& fileName, const TFileInfo& info, bool& canAdd)
 {
     if (OnAddFileQuery)
         OnAddFileQuery(this, fileName, info, canAdd);
@@ -216,12 +200,12 @@ void TFileIterator::Execute()
 
 void TFileIterator::walkRoot()
 {
-    QString folder = m_rootFolder;
-    if (folder.endsWith(paths::separator))
+    QByteArray folder = m_rootFolder;
+    if (folder.endsWith('/'))
         folder.chop(1);
-    // An empty folder text stands for the root, whose entries are reported
-    // as "" + "/" + name.
-    const QByteArray native = QFile::encodeName(folder.isEmpty() ? QString(paths::separator) : folder);
+    // An empty folder stands for the root, whose entries are reported as
+    // "" + "/" + name.
+    const QByteArray native = folder.isEmpty() ? QByteArrayLiteral("/") : folder;
     // The root itself is opened as named (a link given as the root is used);
     // below it no link is ever followed.
     const int fd = ::open(native.constData(), kOpenFolderFlags);
@@ -238,15 +222,18 @@ void TFileIterator::walkRoot()
               m_options.testFlag(fiRecurseFolders),
               st.st_dev,
               folder,
-              QString()};
+              QByteArray()};
     walk.folder.reserve(1024);
     walk.bare.reserve(256);
     walk.list(fd);
 }
 
-bool isCabinetFileName(const QString& fileName)
+bool isCabinetFileName(const QByteArray& fileName)
 {
-    return paths::extension(fileName).toUpper() == QLatin1String(".CAB");
+    const qsizetype dot = fileName.lastIndexOf('.');
+    if (dot < 0 || dot < fileName.lastIndexOf('/'))
+        return false;
+    return fileName.size() - dot == 4 && fileName.mid(dot).toUpper() == ".CAB";
 }
 
 } // namespace ravelin::tools

@@ -1,6 +1,10 @@
 #pragma once
 // TFileIterator: walks a folder tree and reports every file through events.
 //
+// Names are bytes: the root folder and every reported name are the exact
+// bytes of the file system (readdir), never text, so a name that is not
+// valid UTF-8 is reported as the path that exists.
+//
 // The walk lists each folder as the file system orders it, hidden entries
 // included. Folders whose name begins with "." are never entered, symbolic
 // links are never followed (a link is reported as a file), and the walk stays
@@ -13,9 +17,9 @@
 // Available() may be called from any thread. Options, root folder and events
 // are set while the component is idle; the setters enforce that for the
 // options and the root folder.
+#include <QByteArray>
 #include <QFlags>
 #include <QObject>
-#include <QString>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -53,10 +57,12 @@ struct TFileInfo {
 
 class TFileIterator;
 
+// `fileName` holds the file's bytes: the full path with fiPath, else the
+// bare name.
 using TAddFileEvent =
-    std::function<void(TFileIterator* sender, const QString& fileName, const TFileInfo& info)>;
+    std::function<void(TFileIterator* sender, const QByteArray& fileName, const TFileInfo& info)>;
 using TAddFileQueryEvent =
-    std::function<void(TFileIterator* sender, const QString& fileName, const TFileInfo& info, bool& canAdd)>;
+    std::function<void(TFileIterator* sender, const QByteArray& fileName, const TFileInfo& info, bool& canAdd)>;
 using TNotifyEvent = std::function<void(TFileIterator* sender)>;
 
 class TFileIterator : public QObject {
@@ -76,8 +82,8 @@ public:
     // "/" by default. A trailing "/" is dropped before the walk, so "/tmp"
     // and "/tmp/" report the same names; an empty root walks "/" and reports
     // names as "/" + name. Guarded like SetOptions.
-    QString RootFolder() const { return m_rootFolder; }
-    void SetRootFolder(const QString& folder);
+    QByteArray RootFolder() const { return m_rootFolder; }
+    void SetRootFolder(const QByteArray& folder);
 
     // While loading is set, the options and the root folder may change even
     // during a walk (the stored description of a window being read).
@@ -112,8 +118,8 @@ protected:
     // Hooks, each raising its event when assigned. A descendant may override
     // them instead of using the events; one overriding DoAddFile or
     // DoAddFileQuery must also override HasFileHandlers.
-    virtual void DoAddFile(const QString& fileName, const TFileInfo& info);
-    virtual void DoAddFileQuery(const QString& fileName, const TFileInfo& info, bool& canAdd);
+    virtual void DoAddFile(const QByteArray& fileName, const TFileInfo& info);
+    virtual void DoAddFileQuery(const QByteArray& fileName, const TFileInfo& info, bool& canAdd);
     virtual void DoActivate();
     virtual void DoTerminate();
     // True when anything listens for files: OnAddFile or OnAddFileQuery.
@@ -125,14 +131,15 @@ private:
     void walkRoot();
 
     TFileIteratorOptions m_options = TFileIteratorOptions(fiPath | fiDetails | fiRecurseFolders);
-    QString m_rootFolder = QStringLiteral("/");
+    QByteArray m_rootFolder = QByteArrayLiteral("/");
     bool m_loading = false;
     std::atomic<TFileIteratorState> m_state{TFileIteratorState::Idle};
 };
 
 // The organise window's query: true exactly when the extension of
 // `fileName` (from the last "." after the last "/", dot included),
-// upper-cased, is ".CAB". A name without an extension is refused.
-bool isCabinetFileName(const QString& fileName);
+// upper-cased, is ".CAB". A name without an extension is refused. Only the
+// ASCII letters matter, so the bytes are compared as they are.
+bool isCabinetFileName(const QByteArray& fileName);
 
 } // namespace ravelin::tools

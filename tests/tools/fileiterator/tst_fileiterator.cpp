@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,16 +36,17 @@ struct Recorder {
     {
         it.OnActivate = [this](TFileIterator*) { events << "activate"; };
         it.OnTerminate = [this](TFileIterator*) { events << "terminate"; };
-        it.OnAddFile = [this](TFileIterator*, const QString& name, const TFileInfo& info) {
+        it.OnAddFile = [this](TFileIterator*, const QByteArray& name, const TFileInfo& info) {
             events << "add";
-            files << name;
+            files << QFile::decodeName(name);
             infos << info;
         };
         if (query)
-            it.OnAddFileQuery = [this](TFileIterator*, const QString& name, const TFileInfo&, bool& canAdd) {
+            it.OnAddFileQuery = [this](TFileIterator*, const QByteArray& name, const TFileInfo&,
+                                       bool& canAdd) {
                 QVERIFY(canAdd);
                 events << "query";
-                queried << name;
+                queried << QFile::decodeName(name);
             };
     }
 };
@@ -88,7 +91,7 @@ private slots:
     {
         TFileIterator it;
         QCOMPARE(it.Options(), TFileIteratorOptions(fiPath | fiDetails | fiRecurseFolders));
-        QCOMPARE(it.RootFolder(), QString("/"));
+        QCOMPARE(it.RootFolder(), QByteArray("/"));
         QCOMPARE(it.State(), TFileIteratorState::Idle);
         QVERIFY(it.Available());
     }
@@ -97,7 +100,7 @@ private slots:
     {
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         Recorder r;
         r.attach(it);
         it.Execute();
@@ -121,7 +124,7 @@ private slots:
         // entry of its parent, and they are contiguous.
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         Recorder r;
         r.attach(it, false);
         it.Execute();
@@ -148,7 +151,7 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(bool, isCab);
-        QCOMPARE(isCabinetFileName(name), isCab);
+        QCOMPARE(isCabinetFileName(QFile::encodeName(name)), isCab);
     }
 
     void cabinetQueryInWalk()
@@ -156,12 +159,12 @@ private slots:
         for (const char* name : {"archive.Cab", "archive.cabx", "archive", "archive.cab.bak"})
             QVERIFY(writeFile(m_root + "/" + name, "x"));
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         QStringList added;
-        it.OnAddFileQuery = [](TFileIterator*, const QString& name, const TFileInfo&, bool& canAdd) {
+        it.OnAddFileQuery = [](TFileIterator*, const QByteArray& name, const TFileInfo&, bool& canAdd) {
             canAdd = isCabinetFileName(name);
         };
-        it.OnAddFile = [&](TFileIterator*, const QString& name, const TFileInfo&) { added << name; };
+        it.OnAddFile = [&](TFileIterator*, const QByteArray& name, const TFileInfo&) { added << name; };
         it.Execute();
         QCOMPARE(added, QStringList{m_root + "/archive.Cab"});
     }
@@ -172,8 +175,8 @@ private slots:
         QStringList withSlash, without;
         for (auto* out : {&withSlash, &without}) {
             TFileIterator it;
-            it.SetRootFolder(out == &withSlash ? m_root + "/" : m_root);
-            it.OnAddFile = [out](TFileIterator*, const QString& n, const TFileInfo&) { *out << n; };
+            it.SetRootFolder(QFile::encodeName(out == &withSlash ? m_root + "/" : m_root));
+            it.OnAddFile = [out](TFileIterator*, const QByteArray& n, const TFileInfo&) { *out << n; };
             it.Execute();
         }
         QCOMPARE(withSlash, without);
@@ -195,10 +198,10 @@ private slots:
         QFETCH(QString, root);
         auto topFiles = [](const QString& folder) {
             TFileIterator it;
-            it.SetRootFolder(folder);
+            it.SetRootFolder(QFile::encodeName(folder));
             it.SetOptions(fiPath);
             QStringList names;
-            it.OnAddFile = [&](TFileIterator*, const QString& n, const TFileInfo&) { names << n; };
+            it.OnAddFile = [&](TFileIterator*, const QByteArray& n, const TFileInfo&) { names << n; };
             it.Execute();
             names.sort();
             return names;
@@ -219,7 +222,7 @@ private slots:
     {
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         it.SetOptions(fiDetails | fiRecurseFolders);
         Recorder r;
         r.attach(it);
@@ -231,7 +234,7 @@ private slots:
     {
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         it.SetOptions(fiPath | fiDetails);
         Recorder r;
         r.attach(it);
@@ -267,7 +270,7 @@ private slots:
             QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0444), 0);
 
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         Recorder r;
         r.attach(it);
         it.Execute();
@@ -284,7 +287,7 @@ private slots:
     {
         QVERIFY(writeFile(m_root + "/file.cab", QByteArray(1000, 'x')));
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         it.SetOptions(fiPath | fiRecurseFolders);
         Recorder r;
         r.attach(it);
@@ -299,7 +302,7 @@ private slots:
     {
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         int notified = 0;
         it.OnActivate = [&](TFileIterator*) { ++notified; };
         it.OnTerminate = [&](TFileIterator*) { ++notified; };
@@ -312,12 +315,12 @@ private slots:
     {
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         QStringList events;
         int queries = 0;
         it.OnActivate = [&](TFileIterator*) { events << "activate"; };
         it.OnTerminate = [&](TFileIterator*) { events << "terminate"; };
-        it.OnAddFileQuery = [&](TFileIterator*, const QString&, const TFileInfo&, bool&) { ++queries; };
+        it.OnAddFileQuery = [&](TFileIterator*, const QByteArray&, const TFileInfo&, bool&) { ++queries; };
         it.Execute();
         QCOMPARE(queries, 4);
         QCOMPARE(events, (QStringList{"activate", "terminate"}));
@@ -329,12 +332,12 @@ private slots:
         struct Descendant : TFileIterator {
             QStringList seen;
             int activated = 0, terminated = 0;
-            void DoAddFile(const QString& n, const TFileInfo&) override { seen << n; }
+            void DoAddFile(const QByteArray& n, const TFileInfo&) override { seen << n; }
             void DoActivate() override { ++activated; }
             void DoTerminate() override { ++terminated; }
             bool HasFileHandlers() const override { return true; }
         } it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         it.Execute();
         QCOMPARE(it.seen.size(), 4);
         QCOMPARE(it.activated, 1);
@@ -354,10 +357,10 @@ private slots:
                 QVERIFY(writeFile(folder + QString("/f%1.cab").arg(i), "x"));
         }
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         int added = 0, afterStop = 0, terminated = 0;
         bool stopped = false;
-        it.OnAddFile = [&](TFileIterator* sender, const QString& name, const TFileInfo&) {
+        it.OnAddFile = [&](TFileIterator* sender, const QByteArray& name, const TFileInfo&) {
             ++added;
             if (stopped)
                 ++afterStop;
@@ -388,11 +391,11 @@ private slots:
             QVERIFY(writeFile(folder + "/f.cab", "x"));
         }
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         std::atomic<int> added{0}, terminated{0}, afterStop{0};
         std::atomic<bool> stopReturned{false};
         std::atomic<bool> release{false};
-        it.OnAddFile = [&](TFileIterator*, const QString&, const TFileInfo&) {
+        it.OnAddFile = [&](TFileIterator*, const QByteArray&, const TFileInfo&) {
             if (stopReturned)
                 ++afterStop;
             if (++added == 10)
@@ -423,10 +426,10 @@ private slots:
     {
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         QStringList errors;
         bool tested = false;
-        it.OnAddFile = [&](TFileIterator* sender, const QString&, const TFileInfo&) {
+        it.OnAddFile = [&](TFileIterator* sender, const QByteArray&, const TFileInfo&) {
             if (tested)
                 return;
             tested = true;
@@ -459,7 +462,7 @@ private slots:
                          "Iterator is not available at the moment. Please call later, but do call",
                          "Cannot change options on fly. Try later"}));
         QCOMPARE(it.Options(), TFileIteratorOptions(fiPath | fiDetails | fiRecurseFolders));
-        QCOMPARE(it.RootFolder(), m_root);
+        QCOMPARE(it.RootFolder(), QFile::encodeName(m_root));
         // Idle again: changes are taken.
         it.SetOptions(fiPath);
         QCOMPARE(it.Options(), TFileIteratorOptions(fiPath));
@@ -469,23 +472,23 @@ private slots:
     {
         QVERIFY(writeFile(m_root + "/a.cab", "x"));
         TFileIterator it;
-        it.SetRootFolder(m_root);
-        it.OnAddFile = [&](TFileIterator* sender, const QString&, const TFileInfo&) {
+        it.SetRootFolder(QFile::encodeName(m_root));
+        it.OnAddFile = [&](TFileIterator* sender, const QByteArray&, const TFileInfo&) {
             sender->SetLoading(true);
             sender->SetRootFolder("/loaded");
             sender->SetLoading(false);
         };
         it.Execute();
-        QCOMPARE(it.RootFolder(), QString("/loaded"));
+        QCOMPARE(it.RootFolder(), QByteArray("/loaded"));
     }
 
     void handlerErrorStillTerminates()
     {
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         int terminated = 0;
-        it.OnAddFile = [](TFileIterator*, const QString&, const TFileInfo&) {
+        it.OnAddFile = [](TFileIterator*, const QByteArray&, const TFileInfo&) {
             throw std::runtime_error("handler failed");
         };
         it.OnTerminate = [&](TFileIterator* sender) {
@@ -508,7 +511,7 @@ private slots:
         QFETCH(QString, root);
         QVERIFY(writeFile(m_root + "/plain-file", "x"));
         TFileIterator it;
-        it.SetRootFolder(m_root + root);
+        it.SetRootFolder(QFile::encodeName(m_root + root));
         Recorder r;
         r.attach(it);
         it.Execute();
@@ -524,7 +527,7 @@ private slots:
         QVERIFY(QFile::link(m_root + "/real/inside.cab", m_root + "/filelink.cab"));
         QVERIFY(QFile::link(m_root + "/nowhere", m_root + "/dangling"));
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         Recorder r;
         r.attach(it);
         it.Execute();
@@ -540,7 +543,7 @@ private slots:
         QVERIFY(writeFile(m_root + "/real/inside.cab", "x"));
         QVERIFY(QFile::link(m_root + "/real", m_root + "/rootlink"));
         TFileIterator it;
-        it.SetRootFolder(m_root + "/rootlink");
+        it.SetRootFolder(QFile::encodeName(m_root + "/rootlink"));
         Recorder r;
         r.attach(it);
         it.Execute();
@@ -561,14 +564,14 @@ private slots:
         } unmount{native};
         QVERIFY(writeFile(mountPoint + "/other-volume.cab", "x"));
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         Recorder r;
         r.attach(it);
         it.Execute();
         QCOMPARE(r.files, QStringList{m_root + "/here.cab"});
         // Started on the other volume, the walk sees that volume's files.
         TFileIterator inner;
-        inner.SetRootFolder(mountPoint);
+        inner.SetRootFolder(QFile::encodeName(mountPoint));
         Recorder ri;
         ri.attach(inner);
         inner.Execute();
@@ -581,7 +584,7 @@ private slots:
         QVERIFY(QDir().mkpath(m_root + QString::fromUtf8("/d\xc3\xb8r")));
         QVERIFY(writeFile(m_root + QString::fromUtf8("/d\xc3\xb8r/") + name, "x"));
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         Recorder r;
         r.attach(it);
         it.Execute();
@@ -589,17 +592,62 @@ private slots:
         QVERIFY(QFile::exists(r.files.first()));
     }
 
+    void namesAreTheirBytes()
+    {
+        // Names that are not UTF-8 (0xFF, in a folder and a file) and their
+        // look-alike as text (U+FFFD) are reported as the bytes that exist,
+        // each one apart; so is a root that is not UTF-8.
+        const QByteArray root = QFile::encodeName(m_root);
+        const QList<QByteArray> names{root + "/d\xff/x\xff.cab", root + "/d\xff/x\xef\xbf\xbd.cab",
+                                      root + "/line\nbreak.cab"};
+        // Qt cannot remove such names with the folders: done here.
+        struct Remove {
+            QList<QByteArray> files;
+            QByteArray folder;
+            ~Remove()
+            {
+                for (const QByteArray& f : files)
+                    ::unlink(f.constData());
+                ::rmdir(folder.constData());
+            }
+        } remove{names, root + "/d\xff"};
+        QCOMPARE(::mkdir((root + "/d\xff").constData(), 0755), 0);
+        for (const QByteArray& n : names) {
+            const int fd = ::open(n.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        for (const QByteArray& start : {root, root + "/d\xff"}) {
+            TFileIterator it;
+            it.SetRootFolder(start);
+            QList<QByteArray> found;
+            it.OnAddFile = [&](TFileIterator*, const QByteArray& n, const TFileInfo&) { found << n; };
+            it.Execute();
+            std::sort(found.begin(), found.end());
+            QList<QByteArray> expected;
+            for (const QByteArray& n : names)
+                if (n.startsWith(start + "/"))
+                    expected << n;
+            std::sort(expected.begin(), expected.end());
+            QCOMPARE(found, expected);
+            for (const QByteArray& n : found) {
+                struct stat st;
+                QVERIFY2(::lstat(n.constData(), &st) == 0, n.toHex().constData());
+            }
+        }
+    }
+
     void threadRunsOnWorkerAndFreesItself()
     {
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         std::mutex lock;
         QStringList files;
         std::atomic<int> terminated{0};
         std::atomic<bool> onOtherThread{true};
         const auto mainThread = std::this_thread::get_id();
-        it.OnAddFile = [&](TFileIterator*, const QString& name, const TFileInfo&) {
+        it.OnAddFile = [&](TFileIterator*, const QByteArray& name, const TFileInfo&) {
             if (std::this_thread::get_id() == mainThread)
                 onOtherThread = false;
             std::lock_guard<std::mutex> guard(lock);
@@ -623,10 +671,10 @@ private slots:
         // running walk undisturbed.
         makeTree();
         TFileIterator it;
-        it.SetRootFolder(m_root);
+        it.SetRootFolder(QFile::encodeName(m_root));
         std::atomic<bool> release{false};
         std::atomic<int> added{0}, terminated{0};
-        it.OnAddFile = [&](TFileIterator*, const QString&, const TFileInfo&) {
+        it.OnAddFile = [&](TFileIterator*, const QByteArray&, const TFileInfo&) {
             while (!release)
                 std::this_thread::yield();
             ++added;

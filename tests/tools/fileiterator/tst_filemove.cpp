@@ -5,9 +5,13 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -25,6 +29,49 @@ using ravelin::test::writeFile;
 using ravelin::test::deviceOf;
 using ravelin::test::OtherVolume;
 
+namespace {
+
+int moveFile(const QString& from, const QString& to)
+{
+    return moveFileNoReplace(QFile::encodeName(from).toStdString(), QFile::encodeName(to).toStdString());
+}
+
+// Writes `data` under the exact bytes `path`.
+bool writeBytesNamed(const QByteArray& path, const QByteArray& data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return ::close(fd) == 0 && ok;
+}
+
+// The contents of the file with the exact bytes `path`, null when missing.
+QByteArray readBytesNamed(const QByteArray& path)
+{
+    QFile f;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return QByteArray();
+    return f.readAll();
+}
+
+// The names in the folder `dir` (bytes), without "." and "..", sorted.
+QList<QByteArray> entriesOf(const QByteArray& dir)
+{
+    QList<QByteArray> names;
+    if (DIR* d = ::opendir(dir.constData())) {
+        while (const dirent* e = ::readdir(d))
+            if (qstrcmp(e->d_name, ".") != 0 && qstrcmp(e->d_name, "..") != 0)
+                names << QByteArray(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
 class TestFileMove : public QObject {
     Q_OBJECT
 private:
@@ -37,9 +84,47 @@ private slots:
         const QString to = m_dir.path() + "/moved.cab";
         const QByteArray data = randomBytes(5000, 1);
         QVERIFY(writeFile(from, data));
-        QCOMPARE(moveFileNoReplace(from, to), 0);
+        QCOMPARE(moveFile(from, to), 0);
         QVERIFY(!QFile::exists(from));
         QCOMPARE(readFile(to), data);
+    }
+
+    void namesAreBytes_data()
+    {
+        // A name that is not UTF-8 (0xFF) and one that is its look-alike as
+        // text (U+FFFD): each moves as itself.
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("otherVolume");
+        QTest::newRow("0xff") << QByteArray("a\xff.cab") << false;
+        QTest::newRow("0xff across volumes") << QByteArray("a\xff.cab") << true;
+        QTest::newRow("U+FFFD") << QByteArray("a\xef\xbf\xbd.cab") << false;
+    }
+    void namesAreBytes()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, otherVolume);
+        std::unique_ptr<OtherVolume> other;
+        QByteArray targetDir = QFile::encodeName(m_dir.path()) + "/to";
+        if (otherVolume) {
+            other = std::make_unique<OtherVolume>(m_dir.path());
+            if (other->path().isEmpty())
+                QSKIP(qPrintable(other->reason()));
+            targetDir = QFile::encodeName(other->path());
+        } else {
+            QVERIFY(QDir().mkpath(m_dir.path() + "/to"));
+        }
+        const QByteArray from = QFile::encodeName(m_dir.path()) + "/" + name;
+        const QByteArray to = targetDir + "/" + name;
+        // Qt cannot remove such names with the folders: done here.
+        struct Remove {
+            QByteArray a, b;
+            ~Remove() { ::unlink(a.constData()), ::unlink(b.constData()); }
+        } remove{from, to};
+        QVERIFY(writeBytesNamed(from, "exact"));
+        QCOMPARE(moveFileNoReplace(from.toStdString(), to.toStdString()), 0);
+        QCOMPARE(::access(from.constData(), F_OK), -1);
+        QCOMPARE(readBytesNamed(to), QByteArray("exact"));
+        QCOMPARE(entriesOf(targetDir), QList<QByteArray>{name}); // no temporary left beside it
     }
 
     void neverReplaces()
@@ -48,7 +133,7 @@ private slots:
         const QString to = m_dir.path() + "/taken.cab";
         QVERIFY(writeFile(from, "source"));
         QVERIFY(writeFile(to, "existing"));
-        QCOMPARE(moveFileNoReplace(from, to), EEXIST);
+        QCOMPARE(moveFile(from, to), EEXIST);
         QCOMPARE(readFile(from), QByteArray("source"));
         QCOMPARE(readFile(to), QByteArray("existing"));
     }
@@ -67,14 +152,14 @@ private slots:
         const QString from = m_dir.path() + "/c.cab";
         QVERIFY(writeFile(from, "stays"));
         QVERIFY(writeFile(m_dir.path() + "/plain", "a file"));
-        QCOMPARE(moveFileNoReplace(from, m_dir.path() + target), error);
+        QCOMPARE(moveFile(from, m_dir.path() + target), error);
         QCOMPARE(readFile(from), QByteArray("stays"));
         QVERIFY(QFile::remove(from));
     }
 
     void missingSource()
     {
-        QCOMPARE(moveFileNoReplace(m_dir.path() + "/none.cab", m_dir.path() + "/x.cab"), ENOENT);
+        QCOMPARE(moveFile(m_dir.path() + "/none.cab", m_dir.path() + "/x.cab"), ENOENT);
         QVERIFY(!QFile::exists(m_dir.path() + "/x.cab"));
     }
 
@@ -95,7 +180,7 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadOnly));
             QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
         }
-        QCOMPARE(moveFileNoReplace(from, to), 0);
+        QCOMPARE(moveFile(from, to), 0);
         QVERIFY(!QFile::exists(from));
         QCOMPARE(readFile(to), data);
         QCOMPARE(QFileInfo(to).lastModified(), when);
@@ -105,7 +190,7 @@ private slots:
 
         // Once more onto the name now taken over there: nothing replaced.
         QVERIFY(writeFile(from, "second"));
-        QCOMPARE(moveFileNoReplace(from, to), EEXIST);
+        QCOMPARE(moveFile(from, to), EEXIST);
         QCOMPARE(readFile(from), QByteArray("second"));
         QCOMPARE(readFile(to), data);
     }
@@ -118,7 +203,7 @@ private slots:
         const QString from = m_dir.path() + "/link.cab";
         QVERIFY(QFile::link("/some/where/target.cab", from));
         const QString to = other.path() + "/link.cab";
-        QCOMPARE(moveFileNoReplace(from, to), 0);
+        QCOMPARE(moveFile(from, to), 0);
         QVERIFY(!QFileInfo(from).isSymLink());
         QCOMPARE(QFileInfo(to).symLinkTarget(), QString("/some/where/target.cab"));
     }
@@ -141,13 +226,15 @@ private slots:
         struct rlimit small = saved;
         small.rlim_cur = 64 * 1024;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        const int error = moveFileNoReplace(from, to);
+        const int error = moveFile(from, to);
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
 
         QCOMPARE(error, int(EFBIG));
         QCOMPARE(readFile(from), data);
         QVERIFY(!QFileInfo::exists(to));
+        // Nor is a temporary left beside it.
+        QCOMPARE(QDir(other.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{});
     }
 };
 
