@@ -2,15 +2,52 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 #include "app/form1.h"
 #include "platform/constants.h"
+#include "platform/io.h"
 #include "settings/help.h"
 #include "ui/icons.h"
 
 namespace ravelin::app {
 
+namespace {
+
+// --help and --version answer on standard output before any window or
+// display connection exists, so they work on a console without X.
+bool answeredWithoutWindow(int argc, char** argv, int* exitCode)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("usage: ravelin [/noquery] [FILE...]\n\n"
+                        "  /noquery   start without the new-cabinet dialog\n"
+                        "  FILE...    add the files to the list; a cabinet named alone opens in\n"
+                        "             the cabinet information window\n"
+                        "  --help     this text\n"
+                        "  --version  the version\n\n"
+                        "The command line of every capability is ravelin-cab (see ravelin-cab --help).\n");
+            *exitCode = 0;
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("ravelin %s (%s)\n", kVersionText, kApplicationTitle);
+            *exitCode = 0;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int runApplication(int argc, char** argv)
 {
+    int exitCode = 0;
+    if (answeredWithoutWindow(argc, argv, &exitCode))
+        return exitCode;
+    io::installSignalCleanup();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
     QApplication::setOrganizationName(QString::fromLatin1(kOrganisationName));

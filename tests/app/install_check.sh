@@ -1,0 +1,34 @@
+#!/bin/sh
+# Installs the built tree into an empty prefix and checks what a desktop and
+# a packager see there: every file in place, the desktop entry and the
+# AppStream description valid, and the program answering --help and
+# --version without a display.
+set -eu
+BUILD=$1
+PREFIX=$2
+rm -rf "$PREFIX"
+cmake --install "$BUILD" --prefix "$PREFIX" > /dev/null
+
+for f in bin/ravelin bin/ravelin-cab \
+         share/applications/ravelin.desktop \
+         share/metainfo/com.korvane.ravelin.metainfo.xml \
+         share/man/man1/ravelin.1 \
+         share/doc/RavelinPro/LICENSE \
+         share/icons/hicolor/scalable/apps/ravelin.svg \
+         share/icons/hicolor/32x32/apps/ravelin.png \
+         share/icons/hicolor/48x48/apps/ravelin.png \
+         share/icons/hicolor/256x256/apps/ravelin.png; do
+  [ -f "$PREFIX/$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+
+desktop-file-validate "$PREFIX/share/applications/ravelin.desktop"
+appstreamcli validate --no-net "$PREFIX/share/metainfo/com.korvane.ravelin.metainfo.xml"
+if command -v groff > /dev/null; then
+  groff -man -Tutf8 -z "$PREFIX/share/man/man1/ravelin.1"
+fi
+
+# No display at all: --help and --version must not need one.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$PREFIX/bin/ravelin" --version)
+[ "$out" = "ravelin 6.0 (Ravelin Pro)" ] || { echo "unexpected --version: $out"; exit 1; }
+env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$PREFIX/bin/ravelin" --help | grep -q '^usage: ravelin '
+echo "install check passed"
