@@ -1,5 +1,8 @@
 #include "app/form1.h"
 
+#include "platform/io.h"
+#include "tools/form5.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -21,10 +24,13 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cerrno>
+#include <cstring>
 
 #include "cabinet/builder.h"
 #include "cabinet/filelist.h"
 #include "cabinet/form8.h"
+#include "platform/io.h"
+#include "tools/form5.h"
 #include "crypto/window/form9.h"
 #include "distribution/wizard/form7.h"
 #include "platform/constants.h"
@@ -421,8 +427,45 @@ void TForm1::showEvent(QShowEvent* event)
     }
 }
 
+QStringList TForm1::fileArguments(const QStringList& arguments)
+{
+    QStringList files;
+    for (int i = 0; i < arguments.size(); ++i)
+        if (!(i < 2 && arguments[i] == QLatin1String("/noquery")))
+            files << arguments[i];
+    return files;
+}
+
+namespace {
+
+// A regular file that starts with a cabinet's signature "MSCF".
+bool isCabinetFile(const QString& path)
+{
+    int error = 0;
+    io::Fd fd = io::openForReading(QFile::encodeName(path).toStdString(), &error);
+    char magic[4] = {};
+    return fd && io::readAll(fd.get(), magic, sizeof magic) == 4 && std::memcmp(magic, "MSCF", 4) == 0;
+}
+
+}  // namespace
+
 void TForm1::FormActivate()
 {
+    // Files named on the command line (a file manager's "Open with") come in
+    // as dropped files do; a cabinet named alone is shown instead.
+    const QStringList files = fileArguments(m_arguments);
+    if (files.size() == 1 && isCabinetFile(files.first())) {
+        tools::TForm5 info(nullptr, this);
+        info.Edit1->setText(files.first());
+        ui::prompter().execDialog(&info);
+        return;
+    }
+    if (!files.isEmpty()) {
+        QList<QUrl> urls;
+        for (const QString& f : files)
+            urls << QUrl::fromLocalFile(QFileInfo(f).absoluteFilePath());
+        addDroppedFiles(urls);
+    }
     if (startupQueriesNewCabinet(m_arguments))
         showNewCabDialog();
 }

@@ -37,6 +37,8 @@ public:
 
     // True unless argument 1 or 2 is exactly "/noquery".
     static bool startupQueriesNewCabinet(const QStringList& arguments);
+    // The arguments that name files: all but a "/noquery" in place 1 or 2.
+    static QStringList fileArguments(const QStringList& arguments);
 
     // --- the cabinet settings and state other windows read --------------
     QLineEdit* Edit1 = nullptr;      // cabinet name, as typed
@@ -88,7 +90,10 @@ public slots:
     void openMail(const QString& address);
     // Shows the new-cabinet dialog modally (at start-up and from New Cab).
     void showNewCabDialog();
-    // The start-up activation step: the new-cabinet query unless "/noquery".
+    // The start-up activation step: the files named on the command line are
+    // added as dropped files (a cabinet named alone is shown in the cabinet
+    // information window instead), then the new-cabinet query unless
+    // "/noquery".
     void FormActivate();
 
 protected:

@@ -144,6 +144,40 @@ private slots:
         QCOMPARE(form.ListView1->rowCount(), withFiles ? 1 : 0);
     }
 
+    void filesNamedOnTheCommandLine_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("dialog");  // the first dialog opened, if any
+        QTest::newRow("two files, no query") << QStringList{"/noquery", "a.txt", "b.txt"} << 2 << "";
+        QTest::newRow("files, then the new-cabinet dialog") << QStringList{"a.txt"} << 1 << "ravelin::cabinet::TForm8";
+        QTest::newRow("a cabinet alone") << QStringList{"/noquery", "set.cab"} << 0 << "ravelin::tools::TForm5";
+        QTest::newRow("a cabinet among files") << QStringList{"/noquery", "set.cab", "a.txt"} << 2 << "";
+    }
+
+    void filesNamedOnTheCommandLine()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(int, rows);
+        QFETCH(QString, dialog);
+        file("a.txt");
+        file("b.txt");
+        file("set.cab", QByteArray("MSCF") + QByteArray(32, '\0'));
+        QStringList args;
+        for (const QString& n : names)
+            args << (n.startsWith('/') ? n : m_dir.filePath(n));
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        TForm1 form(args);
+        form.show();
+        if (dialog.isEmpty())
+            QTRY_COMPARE(form.ListView1->rowCount(), rows);
+        else
+            QTRY_VERIFY(!fake.dialogs.isEmpty());
+        QCOMPARE(form.ListView1->rowCount(), rows);
+        QCOMPARE(fake.dialogs.isEmpty() ? QString() : fake.dialogs.first().className, dialog);
+    }
+
     void newCabAfterDrop()
     {
         FakePrompter fake;
