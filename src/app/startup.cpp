@@ -51,7 +51,8 @@ int runApplication(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
     QApplication::setOrganizationName(QString::fromLatin1(kOrganisationName));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+    // No application display name: Qt would append it to every window title
+    // ("mycab - Ravelin Pro — Ravelin Pro"); each window's caption is whole.
     QApplication::setApplicationVersion(QString::fromLatin1(kVersionText));
     QApplication::setWindowIcon(ui::picture(ui::Picture::Application));
     // The help file the help window reads its topics from.

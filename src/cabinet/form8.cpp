@@ -119,7 +119,7 @@ void TForm8::Button1Click()
     const QString caption = captionFor(Edit1->text());
     if (m_settings.window)
         m_settings.window->setWindowTitle(caption);
-    QGuiApplication::setApplicationDisplayName(caption);
+    ui::setApplicationTitle(caption);
     if (m_settings.name)
         m_settings.name->setText(Edit1->text());
     if (m_settings.directory)

@@ -60,10 +60,22 @@ int showMessage(QWidget* parent, const QString& text, Icon icon, int buttons, co
 
 void beep(Beep kind) { prompter().beep(kind); }
 
+namespace {
+QString& titleStore()
+{
+    static QString title = QString::fromLatin1(kApplicationTitle);
+    return title;
+}
+}  // namespace
+
+QString applicationTitle() { return titleStore(); }
+
+void setApplicationTitle(const QString& title) { titleStore() = title; }
+
 int QtPrompter::message(QWidget* parent, const Message& m)
 {
     QMessageBox box(parent);
-    box.setWindowTitle(m.title.isEmpty() ? QString::fromLatin1(kApplicationTitle) : m.title);
+    box.setWindowTitle(m.title.isEmpty() ? applicationTitle() : m.title);
     box.setText(m.text);
     switch (m.icon) {
     case Icon::None: box.setIcon(QMessageBox::NoIcon); break;

@@ -98,6 +98,13 @@ int showMessage(QWidget* parent, const QString& text, Icon icon = Icon::None,
                 int buttons = Ok, const QString& title = QString(), int helpTopic = 0);
 void beep(Beep kind = Beep::Default);
 
+// The application title: "Ravelin Pro" at start, "<cabinet name> - Ravelin
+// Pro" once a cabinet is named. Untitled message boxes carry it. It is kept
+// apart from Qt's application display name, which Qt would append to every
+// window title the window manager shows. User-interface thread.
+QString applicationTitle();
+void setApplicationTitle(const QString& title);
+
 // The real desktop.
 class QtPrompter final : public Prompter {
 public:
