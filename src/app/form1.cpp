@@ -411,6 +411,15 @@ QStringList TForm1::fileNamesLastFirst() const
     return names;
 }
 
+QStringList TForm1::fullPathsLastFirst() const
+{
+    // A row's full path is its Path column (ending in the separator) followed by its name.
+    QStringList paths;
+    for (int row = ListView1->rowCount() - 1; row >= 0; --row)
+        paths.append(ListView1->subItem(row, 4) + ListView1->caption(row));
+    return paths;
+}
+
 // --- start-up and shut-down -------------------------------------------------
 
 void TForm1::showEvent(QShowEvent* event)
@@ -534,7 +543,8 @@ void TForm1::DoCabStuffNow()
     // The builder reports its own failures; the self-extracting output
     // follows only a cabinet that was completed.
     const cabinet::BuildResult result = cabinet::builderFor(this)->DoCabStuffNow(
-        {this, ListView1, ProgressBar1, StatusBar1}, cabinetName(), outputDirectory(), CheckBox1->isChecked());
+        {this, ProgressBar1, StatusBar1}, fullPathsLastFirst(), cabinetName(), outputDirectory(),
+        CheckBox1->isChecked());
     if (result.completed && CheckBox1->isChecked())
         makeSX();
 }

@@ -59,6 +59,8 @@ public:
     bool droppedFiles() const { return m_droppedFiles; }
     // The list's file names from the last row to the first.
     QStringList fileNamesLastFirst() const;
+    // The rows' full paths, from the last row to the first (the build's order).
+    QStringList fullPathsLastFirst() const;
 
     // The nine toolbar buttons in order, and the menus, for tests and help.
     QList<QToolButton*> toolButtons() const { return m_buttons; }

@@ -14,15 +14,12 @@
 
 #include <memory>
 
-#include "cabinet/fci/fci.h"
-#include "platform/io.h"
+#include "cabinet/writer/cabwriter.h"
 
 class QProgressBar;
 class QWidget;
 
 namespace ravelin::cabinet {
-
-class TListView;
 
 struct BuildResult {
     bool completed = false;  // the cabinet was flushed and the context closed
@@ -36,13 +33,12 @@ public:
     // What the build shows its progress on; all owned by the window.
     struct Widgets {
         QWidget* owner = nullptr;         // parent of the message boxes
-        TListView* list = nullptr;        // rows read from the last to the first
-        QProgressBar* progress = nullptr; // range 0 .. rows, advanced once per file
+        QProgressBar* progress = nullptr; // range 0 .. files, advanced once per file
         QWidget* statusBar = nullptr;     // hidden while the files are added
     };
 
     explicit CabinetBuilder(QObject* parent = nullptr);
-    ~CabinetBuilder() override;  // destroys a context left open
+    ~CabinetBuilder() override;  // abandons a cabinet left open
 
     // One build with the given settings and the list's current rows. The
     // cabinet is written under a hidden name beside its final path and
@@ -55,7 +51,9 @@ public:
     // a context still open; no context; the files that could not be added
     // (one message naming each with the library's text); the flush and the
     // closing failures.
-    BuildResult DoCabStuffNow(const Widgets& widgets, const QString& cabinetName,
+    // `files` are full paths in the order they go in (the list's rows from
+    // the last to the first); each is stored under its bare name.
+    BuildResult DoCabStuffNow(const Widgets& widgets, const QStringList& files, const QString& cabinetName,
                               const QString& outputDirectory, bool selfExtracting = false);
 
     // Full path of the cabinet while a context is open; empty otherwise.
@@ -65,12 +63,8 @@ public:
 
 private:
     QString m_currentCabinetPath;
-    fci::HFCI m_context = nullptr;
-    std::unique_ptr<io::OutputFile> m_output;  // the cabinet being written, while a context is open
-    fci::ERF m_erf;
-    fci::CCAB m_ccab;
+    cabwriter::CabinetWriter m_writer;  // open while a build runs
     QStringList m_pathList;
-    void* m_clientContext = nullptr;  // handed to the library; no callback uses it
     unsigned m_threads = 0;
 };
 

@@ -6,25 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cabinet/fci/fci.h"
-#include "cabinet/fci/realfiles.h"
-#include "cabinet/fci/realopeninfo.h"
-#include "cabinet/reader/cabreader.h"
 #include "cabinet/sfx/sfxjoin.h"
+#include "cabinet/writer/cabwriter.h"
 #include "cli/command.h"
-#include "platform/fileinfo.h"
 #include "platform/io.h"
 
 namespace ravelin::cli {
 
 namespace {
-
-namespace fci = ravelin::fci;
-
-// Parameters of every cabinet this tool writes: the same as the main window's.
-constexpr uint32_t kMaxCabinet = 999'999'999;
-constexpr uint32_t kFolderThreshold = 900'000;
-constexpr uint16_t kSetId = 12345;
 
 // A progress bar on standard error, drawn only when it is a terminal.
 struct Progress {
@@ -56,16 +45,6 @@ struct Progress {
             std::fprintf(stderr, "\r%*s\r", 48, "");
     }
 };
-
-long statusCallback(uint32_t kind, uint32_t, uint32_t cb2, void* pv)
-{
-    auto* progress = static_cast<Progress*>(pv);
-    if (kind == fci::kStatusFile) {
-        progress->done += cb2;
-        progress->draw();
-    }
-    return 0;
-}
 
 // Options of "n" come before the cabinet name; more can be added here.
 struct NewOptions {
@@ -117,28 +96,15 @@ std::string withExtension(const std::string& path, const std::string& extension)
     return path + extension;
 }
 
-// The library's reason for a failed call: the system's when it has one.
-std::string libraryReason(const fci::ERF& erf)
-{
-    if (erf.erfType)
-        return io::reasonText(erf.erfType);
-    return fci::FCIErrorText(erf.erfOper);
-}
-
 int runNew(const Args& args)
 {
     NewOptions options;
     if (const int rc = parseNew(args, &options))
         return rc;
 
-    const std::string dir = io::directoryPart(options.cabinet);
     const std::string name = io::namePart(options.cabinet);
     if (name.empty() || name == "." || name == "..") {
         error(options.cabinet + ": not a file name");
-        return kExitFailure;
-    }
-    if (dir.size() >= fci::kCabTextSize || name.size() >= fci::kCabTextSize) {
-        error(options.cabinet + ": the directory and the file name may have at most 255 bytes each");
         return kExitFailure;
     }
 
@@ -169,61 +135,34 @@ int runNew(const Args& args)
             progress.total += uint64_t(st.st_size);
     }
 
-    // The library opens only files that exist. The cabinet is made under a
-    // hidden name beside CABINET and renamed over it when complete, so a
-    // failed or stopped build leaves an earlier cabinet as it was.
-    io::OutputFile output;
-    if (!output.create(options.cabinet) || !output.closeDescriptor()) {
-        error("cannot create " + io::describe(options.cabinet, output.error()));
-        return kExitFailure;
-    }
-
-    fci::ERF erf;
-    fci::CCAB ccab;
-    ccab.cb = kMaxCabinet;
-    ccab.cbFolderThresh = kFolderThreshold;
-    ccab.iCab = 1;
-    ccab.iDisk = 0;
-    ccab.setID = kSetId;
-    const std::string& tempName = output.temporaryName();
-    std::memcpy(ccab.szCab, tempName.c_str(), tempName.size() + 1);
-    std::memcpy(ccab.szCabPath, dir.c_str(), dir.size() + 1);
-
-    using namespace fci::real;
-    fci::HFCI hfci = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile,
-                                    closeFile, seekFile, deleteFile, tempFileName, &ccab, &progress);
-    if (!hfci) {
-        error("cannot start the cabinet " + options.cabinet + ": " + libraryReason(erf));
+    // Written beside CABINET and renamed over it when complete, so a failed
+    // or stopped build leaves an earlier cabinet as it was.
+    cabwriter::CabinetWriter writer;
+    writer.setProgress([&progress](const cabwriter::Progress& p) {
+        if (p.kind == cabwriter::Progress::BlockWritten) {
+            progress.done += p.bytes;
+            progress.draw();
+        }
+    });
+    cabwriter::Parameters parameters;
+    const cabwriter::Result opened = writer.open(options.cabinet, parameters);
+    if (!opened.ok()) {
+        error("cannot create " + options.cabinet + ": " + opened.reason());
         return kExitFailure;
     }
     int status = kExitOk;
-    bool written = true;
     for (const std::string& f : options.files) {
-        std::string source = f;
-        std::string stored = io::namePart(f);
-        if (!fci::FCIAddFile(hfci, source.data(), stored.data(), 0, nullptr, statusCallback, openForAdding,
-                             fci::kCompressMszip)) {
+        const cabwriter::Result added = writer.add(f, io::namePart(f));
+        if (!added.ok()) {
             progress.finish();
-            error("cannot add " + f + ": " + libraryReason(erf));
+            error("cannot add " + f + ": " + added.reason());
             status = kExitFailure;
         }
     }
-    if (!fci::FCIFlushCabinet(hfci, 0, nullptr, statusCallback)) {
-        progress.finish();
-        error("cannot write " + options.cabinet + ": " + libraryReason(erf));
-        status = kExitFailure;
-        written = false;
-    }
+    const cabwriter::Result closed = writer.close();
     progress.finish();
-    if (!fci::FCIDestroy(hfci)) {
-        error("cannot remove the temporary file of " + options.cabinet + ": " + libraryReason(erf));
-        status = kExitFailure;
-        written = false;
-    }
-    if (!written)
-        return status;  // `output` removes the unfinished cabinet
-    if (!output.commit()) {
-        error("cannot write " + io::describe(options.cabinet, output.error()));
+    if (!closed.ok()) {
+        error("cannot write " + options.cabinet + ": " + closed.reason());
         return kExitFailure;
     }
     if (status == kExitOk && !options.extractor.empty()) {

@@ -1,5 +1,6 @@
 #pragma once
 // The application's fixed names and the maker's addresses, kept in one place.
+#include "platform/version.h"
 
 namespace ravelin {
 
@@ -8,7 +9,8 @@ inline constexpr const char* kApplicationName = "Ravelin";
 inline constexpr const char* kOrganisationName = "Korvane Corp.";
 inline constexpr const char* kSettingsGroup = "v6.0";
 inline constexpr const char* kHelpFileName = "ravelin.hlp";
-inline constexpr const char* kVersionText = "6.0";
+// "major.minor" of CMake's project version: --version and the About box.
+inline constexpr const char* kVersionText = RAVELIN_VERSION_TEXT;
 
 // The maker's web host and pages.
 inline constexpr const char* kWebHost = "www.korvane.example";

@@ -4,10 +4,12 @@
 
 namespace ravelin::platform {
 
-DosDateTime toDosDateTime(std::time_t t)
+DosDateTime toDosDateTime(std::time_t t) { return toDosDateTime(t, false); }
+
+DosDateTime toDosDateTime(std::time_t t, bool utc)
 {
     std::tm tm{};
-    if (!localtime_r(&t, &tm))
+    if (!(utc ? gmtime_r(&t, &tm) : localtime_r(&t, &tm)))
         return {static_cast<uint16_t>((0 << 9) | (1 << 5) | 1), 0};
     int year = tm.tm_year + 1900;
     if (year < 1980)

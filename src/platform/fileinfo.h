@@ -23,6 +23,8 @@ inline constexpr uint16_t kAttrNameIsUtf = 0x80;
 // Packs a time_t as local DOS date and time (2-second resolution). Years
 // before 1980 clamp to 1980-01-01 00:00:00, after 2107 to 2107-12-31 23:59:58.
 DosDateTime toDosDateTime(std::time_t t);
+// The same in UTC when `utc` is set (the same bytes in every time zone).
+DosDateTime toDosDateTime(std::time_t t, bool utc);
 
 // Unpacks a DOS date and time into broken-down local time fields.
 struct CivilTime { int year, month, day, hour, minute, second; };
