@@ -1,6 +1,7 @@
 #include "cli/command.h"
 
 #include <cstdio>
+#include <getopt.h>
 
 namespace ravelin::cli {
 
@@ -103,6 +104,162 @@ QStringList toText(const Args& args)
     for (const std::string& a : args)
         list << QString::fromStdString(a);
     return list;
+}
+
+bool Parsed::has(const std::string& longName) const
+{
+    for (const auto& g : given)
+        if (g.first == longName)
+            return true;
+    return false;
+}
+
+std::string Parsed::value(const std::string& longName) const
+{
+    std::string v;
+    for (const auto& g : given)
+        if (g.first == longName)
+            v = g.second;
+    return v;
+}
+
+std::vector<std::string> Parsed::values(const std::string& longName) const
+{
+    std::vector<std::string> v;
+    for (const auto& g : given)
+        if (g.first == longName)
+            v.push_back(g.second);
+    return v;
+}
+
+const Command* findCommand(const std::string& name)
+{
+    for (const Command& c : table())
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+namespace {
+
+// Words of `text` wrapped at 79 columns, each line indented by `indent`.
+void printWrapped(std::FILE* to, const std::string& text, int indent, int firstColumn = -1)
+{
+    std::string line;
+    int column = firstColumn < 0 ? indent : firstColumn;
+    bool first = true;
+    std::size_t i = 0;
+    if (firstColumn < 0)
+        std::fprintf(to, "%*s", indent, "");
+    while (i < text.size()) {
+        const std::size_t end = text.find(' ', i);
+        const std::string word = text.substr(i, end == std::string::npos ? std::string::npos : end - i);
+        i = end == std::string::npos ? text.size() : end + 1;
+        if (word.empty())
+            continue;
+        if (!first && column + 1 + int(word.size()) > 79) {
+            std::fprintf(to, "\n%*s", indent, "");
+            column = indent;
+            first = true;
+        }
+        std::fprintf(to, "%s%s", first ? "" : " ", word.c_str());
+        column += int(word.size()) + (first ? 0 : 1);
+        first = false;
+    }
+    std::fprintf(to, "\n");
+}
+
+std::string optionLabel(const Option& o)
+{
+    std::string label = o.shortName ? std::string("-") + o.shortName + ", " : std::string("    ");
+    label += std::string("--") + o.longName;
+    if (o.valueName)
+        label += std::string(" ") + o.valueName;
+    return label;
+}
+
+}  // namespace
+
+void printCommandHelp(const Command& command, std::FILE* to)
+{
+    std::fprintf(to, "usage: ravelin-cab %s\n\n", command.synopsis);
+    printWrapped(to, command.summary, 2);
+    std::vector<Option> all = command.options;
+    all.push_back({"help", 0, nullptr, "print this help and exit"});
+    std::fprintf(to, "\nOptions:\n");
+    for (const Option& o : all) {
+        const std::string label = optionLabel(o);
+        if (label.size() + 4 <= 26) {
+            std::fprintf(to, "  %-24s", label.c_str());
+            printWrapped(to, o.help, 26, 26);
+        } else {
+            std::fprintf(to, "  %s\n", label.c_str());
+            printWrapped(to, o.help, 26);
+        }
+    }
+}
+
+int parseArguments(const char* command, const Args& args, Parsed* parsed)
+{
+    const Command* c = findCommand(command);
+    if (!c)
+        return kExitUsage;
+    std::vector<Option> all = c->options;
+    all.push_back({"help", 0, nullptr, nullptr});
+    std::vector<::option> longOptions;
+    std::string shortOptions = ":";  // a missing value reports ':'
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        longOptions.push_back({all[i].longName, all[i].valueName ? required_argument : no_argument, nullptr,
+                               int(0x100 + i)});
+        if (all[i].shortName) {
+            shortOptions += all[i].shortName;
+            if (all[i].valueName)
+                shortOptions += ':';
+        }
+    }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+
+    std::string program = std::string("ravelin-cab ") + command;
+    std::vector<std::string> storage(args.begin(), args.end());
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    for (std::string& a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    optind = 0;  // start afresh (GNU: also re-reads the environment)
+    opterr = 0;
+    for (;;) {
+        const int code = ::getopt_long(int(argv.size() - 1), argv.data(), shortOptions.c_str(), longOptions.data(),
+                                       nullptr);
+        if (code == -1)
+            break;
+        if (code == '?' || code == ':') {
+            const std::string what = optopt >= 0x100 || optopt == 0
+                                         ? std::string(argv[optind - 1])
+                                         : std::string("-") + char(optopt);
+            error(std::string(command) + ": " + (code == ':' ? "option " + what + " needs a value"
+                                                                : "unknown option " + what));
+            return usage(command);
+        }
+        std::size_t index = all.size();
+        if (code >= 0x100)
+            index = std::size_t(code - 0x100);
+        else
+            for (std::size_t i = 0; i < all.size(); ++i)
+                if (all[i].shortName == code)
+                    index = i;
+        if (index >= all.size())
+            return usage(command);
+        if (std::string(all[index].longName) == "help") {
+            printCommandHelp(*c, stdout);
+            return kExitOk;
+        }
+        parsed->given.emplace_back(all[index].longName, optarg ? std::string(optarg) : std::string());
+    }
+    for (int i = optind; i < int(argv.size() - 1); ++i)
+        parsed->operands.push_back(argv[std::size_t(i)]);
+    return -1;
 }
 
 int usage(const char* command)

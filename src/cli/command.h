@@ -5,6 +5,7 @@
 // Exit status convention: 0 success, 1 failure (reason on standard error),
 // 2 bad usage.
 #include <QStringList>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,13 +20,45 @@ inline constexpr int kExitUsage = 2;
 // stays the path it names.
 using Args = std::vector<std::string>;
 
+// One option of a command, for parseArguments() and the command's help.
+struct Option {
+    const char* longName;   // "recursive": given as --recursive
+    char shortName;         // 'r': given as -r; 0 when there is none
+    const char* valueName;  // "FILE" when the option takes a value, else nullptr
+    const char* help;       // one sentence
+};
+
 struct Command {
     const char* name;     // "n", "l", "encrypt", ...
     const char* synopsis; // one usage line, without the program name
     const char* summary;  // one sentence for --help
     // Receives the arguments after the command name, as the bytes of argv.
     std::function<int(const Args& args)> run;
+    std::vector<Option> options = {};  // besides --help, which every command has
 };
+
+// The options and operands of one command line.
+struct Parsed {
+    std::vector<std::pair<std::string, std::string>> given;  // long name and value, in the order given
+    Args operands;                                            // everything else, in order
+
+    bool has(const std::string& longName) const;
+    // The value of the last use of the option ("" when not given).
+    std::string value(const std::string& longName) const;
+    std::vector<std::string> values(const std::string& longName) const;
+};
+
+// Parses `args` for `command` with getopt_long: options may come anywhere
+// before "--", short options may be joined ("-rp"), a value may follow
+// as the next argument or after "=". Returns -1 when the command should run;
+// otherwise the exit status to end with: 0 after --help (the command's help
+// printed on standard output), kExitUsage after an unknown option or a
+// missing value (the reason and the usage printed on standard error).
+int parseArguments(const char* command, const Args& args, Parsed* parsed);
+
+// The command's usage, summary and options, as `help CMD` prints them.
+void printCommandHelp(const Command& command, std::FILE* to);
+const Command* findCommand(const std::string& name);
 
 const std::vector<Command>& commands();
 
