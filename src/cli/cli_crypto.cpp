@@ -1,61 +1,84 @@
 // ravelin-cab encrypt / decrypt: a file to or from the encrypted-file format
 // (headerless Blowfish ECB, zero padding), as the encrypt window writes it.
-#include <QFile>
-
+// Paths are the bytes of argv, used and printed exactly as given.
 #include <cstdio>
+#include <sys/stat.h>
 
 #include "cli/cli_passphrase.h"
 #include "cli/command.h"
 #include "crypto/blowfish.h"
-#include "platform/paths.h"
+#include "platform/io.h"
 
 namespace ravelin::cli {
 
 namespace {
 
-int runCrypto(const char* name, bool encrypt, const QStringList& args)
+// The path with the extension of its name part (from its last ".") replaced
+// by `extension`, or `extension` appended when the name has none.
+std::string changeExtension(const std::string& path, const std::string& extension)
 {
-    QString passFile, output, input;
+    const std::string name = io::namePart(path);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return path + extension;
+    return path.substr(0, path.size() - (name.size() - dot)) + extension;
+}
+
+int runCrypto(const char* name, bool encrypt, const Args& args)
+{
+    const std::string verb = std::string("cannot ") + name + " ";
+    std::string passFile, output, input;
     bool haveOutput = false;
     bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        if (!optionsEnded && a == QLatin1String("--")) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!optionsEnded && a == "--") {
             optionsEnded = true;
-        } else if (!optionsEnded && a == QLatin1String("--pass-file")) {
-            if (++i >= args.size())
+        } else if (!optionsEnded && a == "--pass-file") {
+            if (++i >= args.size() || args[i].empty())
                 return usage(name);
-            passFile = args.at(i);
-            if (passFile.isEmpty())
+            passFile = args[i];
+        } else if (!optionsEnded && a.rfind("--pass-file=", 0) == 0) {
+            passFile = a.substr(12);
+            if (passFile.empty())
                 return usage(name);
-        } else if (!optionsEnded && a.startsWith(QLatin1String("--pass-file="))) {
-            passFile = a.mid(12);
-            if (passFile.isEmpty())
+        } else if (!optionsEnded && (a == "-o" || a == "--output")) {
+            if (++i >= args.size() || args[i].empty())
                 return usage(name);
-        } else if (!optionsEnded && (a == QLatin1String("-o") || a == QLatin1String("--output"))) {
-            if (++i >= args.size() || args.at(i).isEmpty())
-                return usage(name);
-            output = args.at(i);
+            output = args[i];
             haveOutput = true;
-        } else if (!optionsEnded && a.startsWith(QLatin1Char('-')) && a.size() > 1) {
-            error(QStringLiteral("%1: unknown option %2").arg(QLatin1String(name), a));
+        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            error(std::string(name) + ": unknown option " + a);
             return usage(name);
-        } else if (input.isEmpty() && !a.isEmpty()) {
+        } else if (input.empty() && !a.empty()) {
             input = a;
         } else {
             return usage(name);
         }
     }
-    if (input.isEmpty())
+    if (input.empty())
         return usage(name);
     if (!haveOutput)
-        output = paths::changeExtension(input, encrypt ? QStringLiteral(".ecf") : QStringLiteral(".cab"));
+        output = changeExtension(input, encrypt ? ".ecf" : ".cab");
 
-    // A missing input is reported before anyone is asked for a pass phrase.
-    if (!QFile::exists(input)) {
-        error(QStringLiteral("cannot %1 %2: no such file").arg(QLatin1String(name), input));
+    // What can be told from the files is told before anyone is asked for a
+    // pass phrase; the cipher checks all of it again when it opens them.
+    int why = 0;
+    struct stat st {};
+    if (!io::statRegular(input, &st, &why)) {
+        error(verb + input + ": " + io::reasonText(why));
         return kExitFailure;
     }
+    if (!encrypt && (st.st_size == 0 || st.st_size % 8 != 0)) {
+        error(verb + input + ": not an encrypted file (" + std::to_string(st.st_size) +
+              " bytes, not a whole number of 8-byte blocks)");
+        return kExitFailure;
+    }
+    if (io::sameFile(input, output)) {
+        error(verb + input + ": the output " + output + " is the input file");
+        return kExitFailure;
+    }
+
     crypto::TBlowFish fish;
     {
         PassPhrase phrase = acceptablePassPhrase(passFile, encrypt);
@@ -67,8 +90,8 @@ int runCrypto(const char* name, bool encrypt, const QStringList& args)
         phrase.text.fill(QChar(u'\0'));
     }
     fish.setInputType(crypto::TBlowFish::SourceFile);
-    fish.setInputFilePath(input);
-    fish.setOutputFilePath(output);
+    fish.setInputFilePathBytes(input);
+    fish.setOutputFilePathBytes(output);
     fish.setCipherMode(crypto::TBlowFish::ECBMode);
     try {
         if (encrypt)
@@ -76,11 +99,10 @@ int runCrypto(const char* name, bool encrypt, const QStringList& args)
         else
             fish.Decrypt(false);
     } catch (const crypto::ECryptoError& e) {
-        error(QStringLiteral("cannot %1 %2: %3")
-                  .arg(QLatin1String(name), input, QString::fromLocal8Bit(e.what())));
+        error(verb + input + ": " + e.what());
         return kExitFailure;
     }
-    std::printf("%s\n", QFile::encodeName(output).constData());
+    std::printf("%s\n", escaped(output).c_str());
     return kExitOk;
 }
 
@@ -89,7 +111,7 @@ const Registration encryptCommand({
     "encrypt [--pass-file FILE] [-o OUT] INPUT",
     "encrypt INPUT into INPUT with the extension .ecf (or OUT) under a pass phrase of 16 to 56 "
     "characters, read from FILE's first line, else RAVELIN_PASSPHRASE, else the terminal",
-    [](const QStringList& args) { return runCrypto("encrypt", true, args); },
+    [](const Args& args) { return runCrypto("encrypt", true, args); },
 });
 
 const Registration decryptCommand({
@@ -97,7 +119,7 @@ const Registration decryptCommand({
     "decrypt [--pass-file FILE] [-o OUT] INPUT",
     "decrypt INPUT into INPUT with the extension .cab (or OUT), the pass phrase read as for "
     "encrypt; the padding zeros of the last block stay",
-    [](const QStringList& args) { return runCrypto("decrypt", false, args); },
+    [](const Args& args) { return runCrypto("decrypt", false, args); },
 });
 
 } // namespace

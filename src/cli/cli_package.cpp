@@ -1,127 +1,197 @@
 // ravelin-cab inf / package: the distribution wizard's Steps 1 to 3 on the
 // command line. inf writes the INF for a cabinet; package builds the
 // encrypted setup package (setup.ini, the encrypted INF and SETUP.EXE) around
-// it, from the INF that inf wrote.
-#include <QFile>
-#include <QFileInfo>
-
+// it, from the INF that inf wrote. Paths and texts are the bytes of argv.
 #include <cstdio>
 #include <map>
+#include <sys/stat.h>
 
 #include "cli/cli_passphrase.h"
 #include "cli/command.h"
 #include "distribution/infwriter.h"
 #include "distribution/setuppackage.h"
-#include "platform/paths.h"
+#include "platform/io.h"
 
 namespace ravelin::cli {
 
 namespace {
 
+using Options = std::map<std::string, std::string>;
+
 // Options "--name VALUE" or "--name=VALUE" from `allowed`, the rest as
 // operands ("--" ends the options). False on an unknown option or a missing
 // value.
-bool parseOptions(const char* command, const QStringList& args, const QStringList& allowed,
-                  std::map<QString, QString>* options, QStringList* operands)
+bool parseOptions(const char* command, const Args& args, const std::vector<std::string>& allowed,
+                  Options* options, Args* operands)
 {
     bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        if (optionsEnded || !a.startsWith(QLatin1String("--"))) {
-            *operands << a;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnded || a.rfind("--", 0) != 0) {
+            operands->push_back(a);
             continue;
         }
-        if (a == QLatin1String("--")) {
+        if (a == "--") {
             optionsEnded = true;
             continue;
         }
-        const qsizetype equals = a.indexOf(u'=');
-        const QString name = equals < 0 ? a.mid(2) : a.mid(2, equals - 2);
-        if (!allowed.contains(name)) {
-            error(QStringLiteral("%1: unknown option %2").arg(QLatin1String(command), a));
+        const std::size_t equals = a.find('=');
+        const std::string name = equals == std::string::npos ? a.substr(2) : a.substr(2, equals - 2);
+        bool known = false;
+        for (const std::string& n : allowed)
+            known = known || n == name;
+        if (!known) {
+            error(std::string(command) + ": unknown option " + a);
             return false;
         }
-        if (equals >= 0) {
-            (*options)[name] = a.mid(equals + 1);
+        if (equals != std::string::npos) {
+            (*options)[name] = a.substr(equals + 1);
         } else {
             if (++i >= args.size())
                 return false;
-            (*options)[name] = args.at(i);
+            (*options)[name] = args[i];
         }
     }
     return true;
 }
 
-void printPath(const QString& path)
+bool hasLineBreak(const std::string& text)
 {
-    std::printf("%s\n", QFile::encodeName(path).constData());
+    return text.find_first_of("\r\n") != std::string::npos;
 }
 
-int runInf(const QStringList& args)
+// Texts that become one line of the INF or setup.ini: a line break would
+// start a line of the caller's choosing.
+bool refuseLineBreaks(const char* command, const Options& options, const std::vector<std::string>& names)
 {
-    std::map<QString, QString> options;
-    QStringList files;
+    for (const std::string& name : names) {
+        const auto it = options.find(name);
+        if (it != options.end() && hasLineBreak(it->second)) {
+            error(std::string(command) + ": --" + name + " holds a line break (CR or LF): " + it->second);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The cabinet name names files in DIR: a plain name, nothing that leads out.
+bool refuseCabinetName(const char* command, const std::string& cab)
+{
+    if (!cab.empty() && cab != "." && cab != ".." && cab.find('/') == std::string::npos && !hasLineBreak(cab))
+        return true;
+    error(std::string(command) +
+          ": --cab must be a plain file name (no \"/\", not \".\" or \"..\", no line "
+          "break): " +
+          cab);
+    return false;
+}
+
+std::string valueOr(const Options& options, const std::string& name, const std::string& fallback)
+{
+    const auto it = options.find(name);
+    return it == options.end() ? fallback : it->second;
+}
+
+void printPath(const std::string& path)
+{
+    std::printf("%s\n", escaped(path).c_str());
+}
+
+int runInf(const Args& args)
+{
+    Options options;
+    Args files;
     if (!parseOptions("inf", args, {"cab", "dir", "install-dir"}, &options, &files))
         return usage("inf");
-    if (options["cab"].isEmpty() || options["dir"].isEmpty())
+    if (valueOr(options, "cab", "").empty() || valueOr(options, "dir", "").empty())
         return usage("inf");
+    if (!refuseCabinetName("inf", options["cab"]) || !refuseLineBreaks("inf", options, {"install-dir"}))
+        return kExitFailure;
 
     distribution::InfRequest request;
     request.cabinetName = options["cab"];
     request.outputDirectory = options["dir"];
-    request.installDirectory = options.count("install-dir")
-                                   ? options["install-dir"]
-                                   : QLatin1String(distribution::kDefaultInstallDirectory);
+    request.installDirectory = valueOr(options, "install-dir", distribution::kDefaultInstallDirectory);
+    const std::string inf = distribution::infFilePath(request);
     // The INF lists bare names, as the cabinet stores them.
-    for (const QString& file : files)
-        request.fileNames << paths::namePart(file);
+    for (const std::string& file : files) {
+        const std::string name = io::namePart(file);
+        if (hasLineBreak(name)) {
+            error("inf: the file name holds a line break (CR or LF): " + file);
+            return kExitFailure;
+        }
+        if (io::sameFile(file, inf)) {
+            error("inf: the INF " + inf + " is the listed file " + file);
+            return kExitFailure;
+        }
+        request.fileNames.push_back(name);
+    }
 
     const distribution::Result result = distribution::WriteInfFile(request);
     if (!result.ok()) {
-        error(distribution::infFailureMessage(request) + QStringLiteral(": ") + result.text());
+        error("There was an error while trying to create " + request.cabinetName +
+              ".inf: " + result.describe());
         return kExitFailure;
     }
-    printPath(distribution::infFilePath(request));
+    printPath(inf);
     return kExitOk;
 }
 
-int runPackage(const QStringList& args)
+int runPackage(const Args& args)
 {
-    std::map<QString, QString> options;
-    QStringList operands;
+    Options options;
+    Args operands;
     if (!parseOptions("package", args,
                       {"cab", "dir", "install-dir", "title", "description", "readme", "pass-file"}, &options,
                       &operands))
         return usage("package");
-    if (!operands.isEmpty() || options["cab"].isEmpty() || options["dir"].isEmpty() ||
-        (options.count("pass-file") && options["pass-file"].isEmpty()))
+    if (!operands.empty() || valueOr(options, "cab", "").empty() || valueOr(options, "dir", "").empty() ||
+        (options.count("pass-file") && options["pass-file"].empty()))
         return usage("package");
+    if (!refuseCabinetName("package", options["cab"]) ||
+        !refuseLineBreaks("package", options, {"title", "description", "readme", "install-dir"}))
+        return kExitFailure;
 
     distribution::SetupPackageRequest request;
     request.cabinetName = options["cab"];
     request.outputDirectory = options["dir"];
-    request.installDirectory = options.count("install-dir")
-                                   ? options["install-dir"]
-                                   : QLatin1String(distribution::kDefaultInstallDirectory);
-    request.title = options["title"];
-    request.description = options["description"];
-    if (options.count("readme"))
-        request.readmeFileName = options["readme"];
+    request.installDirectory = valueOr(options, "install-dir", distribution::kDefaultInstallDirectory);
+    request.title = valueOr(options, "title", "");
+    request.description = valueOr(options, "description", "");
+    request.readmeFileName = valueOr(options, "readme", request.readmeFileName);
+    const std::string passFile = valueOr(options, "pass-file", "");
 
     // The INF is what gets encrypted; without it nobody is asked for a phrase.
-    const QString inf = distribution::infFilePath(request.infRequest());
-    if (!QFileInfo(inf).isFile()) {
-        error(QStringLiteral("package: %1 does not exist (write it with \"ravelin-cab inf\")").arg(inf));
+    const std::string inf = distribution::infFilePath(request.infRequest());
+    int why = 0;
+    if (!io::statRegular(inf, nullptr, &why)) {
+        error("package: the INF " + inf +
+              " is needed (write it with \"ravelin-cab inf\"): " + io::reasonText(why));
         return kExitFailure;
     }
 
-    const distribution::Result ini = distribution::WriteSetupIni(request);
-    if (!ini.ok()) {
-        error(QStringLiteral("package: ") + ini.text());
-        return kExitFailure;
+    // Nothing the package is made from may be one of the files it writes.
+    const std::string ini = distribution::setupIniPath(request);
+    const std::string encryptedInf = distribution::encryptedInfPath(request);
+    const std::string setupExe = distribution::setupExePath(request);
+    const std::pair<const char*, std::string> inputs[] = {
+        {"INF", inf},
+        {"encrypted cabinet", distribution::packageFilePath(request, request.cabinetName + ".ecf")},
+        {"readme", distribution::packageFilePath(request, request.readmeFileName)},
+        {"pass-phrase file", passFile},
+    };
+    for (const std::string& output : {ini, encryptedInf, setupExe}) {
+        for (const auto& [role, input] : inputs) {
+            if (!input.empty() && (input == output || io::sameFile(input, output))) {
+                error("package: the output " + output + " is the " + role + " " + input);
+                return kExitFailure;
+            }
+        }
     }
+
+    // Everything is asked for before anything is written.
     {
-        PassPhrase phrase = acceptablePassPhrase(options["pass-file"], true);
+        PassPhrase phrase = acceptablePassPhrase(passFile, true);
         if (!phrase.ok) {
             error(phrase.error);
             return kExitFailure;
@@ -129,22 +199,27 @@ int runPackage(const QStringList& args)
         request.passPhrase = phrase.text;
         phrase.text.fill(QChar(u'\0'));
     }
+    const distribution::Result written = distribution::WriteSetupIni(request);
+    if (!written.ok()) {
+        request.passPhrase.fill(QChar(u'\0'));
+        error("package: cannot write " + written.describe());
+        return kExitFailure;
+    }
     const distribution::Result encrypted = distribution::WriteEncryptedInf(request);
     request.passPhrase.fill(QChar(u'\0'));
     if (!encrypted.ok()) {
-        error(distribution::encryptionFailureMessage(request) + QStringLiteral(": ") + encrypted.text());
+        error("There was an unknown error whilst attempting to encrypt " + inf + ": " + encrypted.describe());
         return kExitFailure;
     }
     distribution::Result extract;
-    const QString setupExe = distribution::setupExePath(request);
     if (!distribution::ExtractResourceToFile(QLatin1String(distribution::kSetupResourceType),
                                              QLatin1String(distribution::kSetupResourceName), setupExe,
                                              &extract)) {
-        error(distribution::setupProgramFailureMessage(setupExe) + QStringLiteral(": ") + extract.text());
+        error("There was an error while trying to create " + setupExe + ": " + extract.describe());
         return kExitFailure;
     }
-    printPath(distribution::setupIniPath(request));
-    printPath(distribution::encryptedInfPath(request));
+    printPath(ini);
+    printPath(encryptedInf);
     printPath(setupExe);
     return kExitOk;
 }

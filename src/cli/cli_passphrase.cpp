@@ -1,30 +1,53 @@
 #include "cli/cli_passphrase.h"
 
-#include <QFile>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string.h> // explicit_bzero
 #include <termios.h>
 #include <unistd.h>
+
+#include "crypto/codepage.h"
+#include "platform/io.h"
 
 namespace ravelin::cli {
 
 namespace {
 
-QByteArray withoutLineEnd(QByteArray line)
+void wipe(std::string* s)
 {
-    if (line.endsWith('\n'))
-        line.chop(1);
-    if (line.endsWith('\r'))
-        line.chop(1);
-    return line;
+    if (!s->empty())
+        explicit_bzero(s->data(), s->size());
+    s->clear();
+}
+
+void withoutLineEnd(std::string* line)
+{
+    if (!line->empty() && line->back() == '\n')
+        line->pop_back();
+    if (!line->empty() && line->back() == '\r')
+        line->pop_back();
+}
+
+// `bytes` as UTF-8 text; false when they are not UTF-8 (a leading byte-order
+// mark is dropped).
+bool decodeUtf8(const std::string& bytes, QString* text)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    *text = decoder(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    if (!decoder.hasError())
+        return true;
+    text->fill(QChar(u'\0'));
+    text->clear();
+    return false;
 }
 
 // Reads one line from the terminal with echo off; the terminal's settings
 // are restored on every path.
-bool askTerminal(int tty, const char* prompt, QByteArray* line)
+bool askTerminal(int tty, const char* prompt, std::string* line)
 {
     termios saved{};
     const bool isTerminal = ::tcgetattr(tty, &saved) == 0;
@@ -34,93 +57,133 @@ bool askTerminal(int tty, const char* prompt, QByteArray* line)
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(tty, TCSANOW, &quiet);
     }
-    (void)!::write(tty, prompt, std::strlen(prompt));
+    (void)io::writeAll(tty, prompt, std::strlen(prompt));
     line->clear();
     bool ended = false;
+    // One byte at a time: what follows the line end stays for its reader.
     for (;;) {
         char c;
-        const ssize_t n = ::read(tty, &c, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        if (io::readAll(tty, &c, 1) != 1)
             break;
         if (c == '\n') {
             ended = true;
             break;
         }
-        line->append(c);
+        line->push_back(c);
     }
     if (isTerminal)
         ::tcsetattr(tty, TCSAFLUSH, &saved);
-    *line = withoutLineEnd(*line);
-    return ended || !line->isEmpty();
+    withoutLineEnd(line);
+    return ended || !line->empty();
+}
+
+PassPhrase fromPassFile(const std::string& passFile)
+{
+    PassPhrase result;
+    const std::string what = "the pass-phrase file " + passFile;
+    int error = 0;
+    // A regular file only: a device such as /dev/zero never ends, and opening
+    // a pipe could wait for a writer.
+    io::Fd fd = io::openForReading(passFile, &error);
+    if (!fd) {
+        result.error = "cannot read " + what + ": " + io::reasonText(error);
+        return result;
+    }
+    std::string bytes(kMaxPassFileRead, '\0');
+    const ssize_t n = io::readAll(fd.get(), bytes.data(), bytes.size());
+    if (n < 0) {
+        result.error = "cannot read " + what + ": " + io::reasonText(errno);
+        wipe(&bytes);
+        return result;
+    }
+    bytes.resize(std::size_t(n));
+    const std::size_t end = bytes.find('\n');
+    if (end == std::string::npos && bytes.size() == kMaxPassFileRead) {
+        result.error = "the first line of " + what + " is longer than " + std::to_string(kMaxPassFileRead) +
+                       " bytes; a pass phrase has at most " + std::to_string(kMaxPassPhrase) + " characters";
+        wipe(&bytes);
+        return result;
+    }
+    std::string line = bytes.substr(0, end == std::string::npos ? bytes.size() : end + 1);
+    wipe(&bytes);
+    withoutLineEnd(&line);
+    if (!decodeUtf8(line, &result.text))
+        result.error = "the first line of " + what + " is not UTF-8 text";
+    else
+        result.ok = true;
+    wipe(&line);
+    return result;
 }
 
 } // namespace
 
-PassPhrase readPassPhrase(const QString& passFile, bool confirm)
+PassPhrase readPassPhrase(const std::string& passFile, bool confirm)
 {
+    if (!passFile.empty())
+        return fromPassFile(passFile);
     PassPhrase result;
-    if (!passFile.isEmpty()) {
-        QFile file(passFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            result.error =
-                QStringLiteral("cannot read the pass-phrase file %1: %2").arg(passFile, file.errorString());
-            return result;
-        }
-        const QByteArray line = withoutLineEnd(file.readLine());
-        result.ok = true;
-        result.text = QString::fromLocal8Bit(line);
-        return result;
-    }
     if (qEnvironmentVariableIsSet("RAVELIN_PASSPHRASE")) {
-        result.ok = true;
-        result.text = qEnvironmentVariable("RAVELIN_PASSPHRASE");
+        const QByteArray value = qgetenv("RAVELIN_PASSPHRASE");
+        std::string bytes = value.toStdString();
+        if (decodeUtf8(bytes, &result.text))
+            result.ok = true;
+        else
+            result.error = "RAVELIN_PASSPHRASE is not UTF-8 text";
+        wipe(&bytes);
         return result;
     }
-    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0) {
-        result.error = QStringLiteral(
-            "no pass phrase: give --pass-file FILE or set RAVELIN_PASSPHRASE (no terminal to ask)");
+    io::Fd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!tty) {
+        result.error = "no pass phrase: give --pass-file FILE or set RAVELIN_PASSPHRASE (no terminal to ask)";
         return result;
     }
-    QByteArray first, second;
-    const bool gotFirst = askTerminal(tty, "Pass phrase: ", &first);
-    const bool gotSecond = gotFirst && (!confirm || askTerminal(tty, "Pass phrase again: ", &second));
-    ::close(tty);
-    if (!gotFirst || !gotSecond) {
-        result.error = QStringLiteral("no pass phrase was typed");
-    } else if (confirm && first != second) {
-        result.error = QStringLiteral("the two pass phrases differ");
-    } else {
+    std::string first, second;
+    const bool gotFirst = askTerminal(tty.get(), "Pass phrase: ", &first);
+    const bool gotSecond = gotFirst && (!confirm || askTerminal(tty.get(), "Pass phrase again: ", &second));
+    tty.close();
+    if (!gotFirst || !gotSecond)
+        result.error = "no pass phrase was typed";
+    else if (confirm && first != second)
+        result.error = "the two pass phrases differ";
+    else if (!decodeUtf8(first, &result.text))
+        result.error = "the pass phrase typed is not UTF-8 text";
+    else
         result.ok = true;
-        result.text = QString::fromLocal8Bit(first);
-    }
-    first.fill('\0');
-    second.fill('\0');
+    wipe(&first);
+    wipe(&second);
     return result;
 }
 
-QString passPhraseProblem(const QString& phrase)
+std::string passPhraseProblem(const QString& phrase)
 {
-    if (phrase.size() < kMinPassPhrase)
-        return QStringLiteral("the pass phrase has %1 characters; it needs at least %2")
-            .arg(phrase.size())
-            .arg(kMinPassPhrase);
-    if (phrase.size() > kMaxPassPhrase)
-        return QStringLiteral("the pass phrase has %1 characters; it may have at most %2")
-            .arg(phrase.size())
-            .arg(kMaxPassPhrase);
-    return QString();
+    if (const char32_t c = crypto::firstUnmappedCharacter(phrase)) {
+        const std::string shown =
+            (c < 0x20 || (c >= 0x7f && c < 0xa0)) ? std::string() : QString::fromUcs4(&c, 1).toStdString();
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", unsigned(c));
+        return "the pass phrase holds the character " +
+               (shown.empty() ? std::string() : "\"" + shown + "\" ") + "(" + code +
+               "), which has no Windows-1252 byte; the key is the phrase in Windows-1252, so only its "
+               "characters "
+               "can be used";
+    }
+    const auto length = phrase.size();
+    if (length < kMinPassPhrase)
+        return "the pass phrase has " + std::to_string(length) + " characters; it needs at least " +
+               std::to_string(kMinPassPhrase);
+    if (length > kMaxPassPhrase)
+        return "the pass phrase has " + std::to_string(length) + " characters; it may have at most " +
+               std::to_string(kMaxPassPhrase);
+    return std::string();
 }
 
-PassPhrase acceptablePassPhrase(const QString& passFile, bool confirm)
+PassPhrase acceptablePassPhrase(const std::string& passFile, bool confirm)
 {
     PassPhrase p = readPassPhrase(passFile, confirm);
     if (!p.ok)
         return p;
-    const QString problem = passPhraseProblem(p.text);
-    if (!problem.isEmpty()) {
+    const std::string problem = passPhraseProblem(p.text);
+    if (!problem.empty()) {
         p.ok = false;
         p.text.fill(QChar(u'\0'));
         p.text.clear();

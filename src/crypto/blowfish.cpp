@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string.h> // explicit_bzero
 
+#include "crypto/codepage.h"
 #include "crypto/pitable.h"
 
 namespace ravelin::crypto {
@@ -152,12 +153,16 @@ void TBlowFish::SetupKeys()
     if (Key.isEmpty())
         return; // the initial tables as they are: no mixing, no expansion
 
-    // One byte per character, as the key text is held in an 8-bit code page.
+    // One byte per character in Windows-1252; run() has refused a key with a
+    // character that has none, so the length stays the character count.
     quint8 bytes[kMaxKeyLength];
     const int n = int(Key.size());
-    for (int i = 0; i < n; ++i) {
-        const char16_t c = Key.at(i).unicode();
-        bytes[i] = c > 0xff ? quint8('?') : quint8(c);
+    {
+        QByteArray encoded;
+        if (!toWindows1252(Key, &encoded) || encoded.size() != n)
+            throw ECryptoError(QStringLiteral("the key holds a character that has no Windows-1252 byte"));
+        std::memcpy(bytes, encoded.constData(), size_t(n));
+        explicit_bzero(encoded.data(), size_t(encoded.size()));
     }
     int j = 0;
     for (int i = 0; i < kPArrayWords; ++i) {

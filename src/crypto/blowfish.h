@@ -50,10 +50,12 @@ private:
     void decipherHalves();
 };
 
-// Encrypts the file `input` into `output` (created or replaced) in ECBMode
-// with `passPhrase` as the key. Throws EInOutError / ECryptoError.
+// Encrypts the file `input` into `output` (created, or replaced once the new
+// file is complete) in ECBMode with `passPhrase` as the key (its Windows-1252
+// bytes). Throws EInOutError / ECryptoError.
 void encryptFile(const QString& input, const QString& output, const QString& passPhrase);
-// Decrypts likewise; the output keeps the padding zeros.
+// Decrypts likewise; the output keeps the padding zeros. An input that is
+// empty or not whole 8-byte blocks is refused (not an encrypted file).
 void decryptFile(const QString& input, const QString& output, const QString& passPhrase);
 
 } // namespace ravelin::crypto

@@ -15,85 +15,29 @@
 #include <unistd.h>
 #include <vector>
 
+#include "crypto/codepage.h"
+#include "platform/io.h"
+
 namespace ravelin::crypto {
 
 ECryptoError::ECryptoError(const QString& message) : std::runtime_error(message.toLocal8Bit().toStdString())
 {
 }
 
-EInOutError::EInOutError(int errorCode, const QString& path, const char* step)
-    : ECryptoError(QStringLiteral("%1 %2: %3")
-                       .arg(QLatin1String(step), path, QString::fromLocal8Bit(std::strerror(errorCode)))),
-      m_errorCode(errorCode), m_path(path), m_step(QLatin1String(step))
+ECryptoError::ECryptoError(const std::string& message) : std::runtime_error(message) {}
+
+EInOutError::EInOutError(int errorCode, const std::string& path, const char* step)
+    : ECryptoError(std::string(step) + " " + io::describe(path, errorCode)), m_errorCode(errorCode), m_path(path),
+      m_step(QLatin1String(step))
 {
+}
+
+QString EInOutError::path() const
+{
+    return QFile::decodeName(QByteArray::fromStdString(m_path));
 }
 
 namespace {
-
-// A descriptor closed on every path; close() reports the error of a normal end.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    // Closes and returns close()'s errno, or 0.
-    int close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd;
-};
-
-QByteArray encodedPath(const QString& path)
-{
-    return QFile::encodeName(path);
-}
-
-// Reads until `size` bytes came or the end of the file; the count read.
-qsizetype readFully(int fd, quint8* buffer, qsizetype size, const QString& path)
-{
-    qsizetype done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, buffer + done, size_t(size - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw EInOutError(errno, path, "read");
-        }
-        if (n == 0)
-            break;
-        done += n;
-    }
-    return done;
-}
-
-// A short write is continued: the output is either complete or an error is
-// raised, never quietly shorter.
-void writeFully(int fd, const quint8* buffer, qsizetype size, const QString& path)
-{
-    qsizetype done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, buffer + done, size_t(size - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw EInOutError(errno, path, "write");
-        }
-        if (n == 0)
-            throw EInOutError(EIO, path, "write");
-        done += n;
-    }
-}
 
 // A few threads that share the blocks of one large piece with the caller's
 // thread. They live for one file operation.
@@ -198,6 +142,26 @@ void TCrypto::setKey(const QString& key)
     Key = key;
 }
 
+QString TCrypto::inputFilePath() const
+{
+    return QFile::decodeName(QByteArray::fromStdString(InputFilePath));
+}
+
+void TCrypto::setInputFilePath(const QString& path)
+{
+    InputFilePath = QFile::encodeName(path).toStdString();
+}
+
+QString TCrypto::outputFilePath() const
+{
+    return QFile::decodeName(QByteArray::fromStdString(OutputFilePath));
+}
+
+void TCrypto::setOutputFilePath(const QString& path)
+{
+    OutputFilePath = QFile::encodeName(path).toStdString();
+}
+
 bool TCrypto::TransformBlocks(bool, const quint8*, quint8*, qsizetype) const
 {
     return false;
@@ -223,10 +187,16 @@ void TCrypto::run(bool encrypt, bool KeepState)
         if (!m_prepared || (chained && !ChainRegister))
             throw ECryptoError(
                 QStringLiteral("KeepState needs an earlier call that prepared the keys and chain"));
-    } else if (chained && !IVector.isEmpty() && IVector.size() < BlockSize) {
-        throw ECryptoError(QStringLiteral("IVector has %1 characters, fewer than the block size %2")
-                               .arg(IVector.size())
-                               .arg(BlockSize));
+    } else {
+        if (chained && !IVector.isEmpty() && IVector.size() < BlockSize)
+            throw ECryptoError(QStringLiteral("IVector has %1 characters, fewer than the block size %2")
+                                   .arg(IVector.size())
+                                   .arg(BlockSize));
+        // A character without a byte would otherwise have to become some
+        // other byte, and phrases that differ would give one key.
+        if (const char32_t c = firstUnmappedCharacter(Key))
+            throw ECryptoError(QStringLiteral("the key holds the character U+%1, which has no Windows-1252 byte")
+                                   .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, u'0')));
     }
     switch (InputType) {
     case SourceFile:
@@ -399,33 +369,31 @@ void TCrypto::DecryptBuffer()
 
 void TCrypto::fileLoop(bool encrypt)
 {
-    const QByteArray inName = encodedPath(InputFilePath);
-    const QByteArray outName = encodedPath(OutputFilePath);
-
-    // The input is only read; it is opened read-only so a file on read-only
-    // media can be processed.
-    FileDescriptor in(::open(inName.constData(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
-        throw EInOutError(errno, InputFilePath, "open");
+    int error = 0;
+    io::Fd in = io::openForReading(InputFilePath, &error);
+    if (!in)
+        throw EInOutError(error, InputFilePath, "open");
     struct stat inStat {};
     if (::fstat(in.get(), &inStat) != 0)
         throw EInOutError(errno, InputFilePath, "stat");
-    if (S_ISDIR(inStat.st_mode))
-        throw EInOutError(EISDIR, InputFilePath, "open");
 
-    // Opened without O_TRUNC so an output that is the input (the same name,
-    // a link, another path) is recognised before a byte of it is lost.
-    FileDescriptor out(::open(outName.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (out.get() < 0)
-        throw EInOutError(errno, OutputFilePath, "create");
+    // The block modes only ever write whole blocks: anything else was cut
+    // short or was never encrypted, and deciphering it would pad it into a
+    // file that looks whole.
+    const bool padded = CipherMode == ECBMode || CipherMode == CBCMode;
+    if (!encrypt && padded && (inStat.st_size == 0 || inStat.st_size % BlockSize != 0))
+        throw ECryptoError(InputFilePath + ": not an encrypted file (" + std::to_string(inStat.st_size) +
+                           " bytes, not a whole number of " + std::to_string(BlockSize) + "-byte blocks)");
+
+    // Refused before a byte is written: an output that is the input (the same
+    // name, another spelling, a link). The output file refuses a folder or
+    // device under its name itself.
     struct stat outStat {};
-    if (::fstat(out.get(), &outStat) != 0)
-        throw EInOutError(errno, OutputFilePath, "stat");
-    if (outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino)
-        throw ECryptoError(
-            QStringLiteral("the output %1 is the input file %2").arg(OutputFilePath, InputFilePath));
-    if (S_ISREG(outStat.st_mode) && ::ftruncate(out.get(), 0) != 0)
-        throw EInOutError(errno, OutputFilePath, "create");
+    if (::stat(OutputFilePath.c_str(), &outStat) == 0 && io::sameFile(inStat, outStat))
+        throw ECryptoError("the output " + OutputFilePath + " is the input file " + InputFilePath);
+    io::OutputFile out;
+    if (!out.create(OutputFilePath))
+        throw EInOutError(out.error(), OutputFilePath, "create");
 
     InputData = DataBuffer;
     OutputData = DataBuffer;
@@ -434,11 +402,14 @@ void TCrypto::fileLoop(bool encrypt)
                       TransformBlocks(!encrypt, DataBuffer, DataBuffer, 0);
     if (!bulk) {
         for (;;) {
-            const qsizetype n = readFully(in.get(), DataBuffer, kBufferSize, InputFilePath);
+            const ssize_t n = io::readAll(in.get(), DataBuffer, kBufferSize);
+            if (n < 0)
+                throw EInOutError(errno, InputFilePath, "read");
             InputLength = qint32(n);
             const bool last = n < kBufferSize;
             runBuffer(encrypt);
-            writeFully(out.get(), DataBuffer, InputLength, OutputFilePath);
+            if (!out.write(DataBuffer, size_t(InputLength)))
+                throw EInOutError(out.error(), OutputFilePath, "write");
             if (last)
                 break;
         }
@@ -450,13 +421,15 @@ void TCrypto::fileLoop(bool encrypt)
         const auto buffer = std::make_unique<quint8[]>(size_t(chunk + BlockSize));
         const qsizetype bs = BlockSize;
         std::unique_ptr<BlockWorkers> workers;
-        if (S_ISREG(inStat.st_mode) && inStat.st_size > chunk) {
+        if (inStat.st_size > chunk) {
             const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxThreads);
             if (threads > 1)
                 workers = std::make_unique<BlockWorkers>(threads - 1);
         }
         for (;;) {
-            qsizetype n = readFully(in.get(), buffer.get(), chunk, InputFilePath);
+            qsizetype n = io::readAll(in.get(), buffer.get(), size_t(chunk));
+            if (n < 0)
+                throw EInOutError(errno, InputFilePath, "read");
             const bool last = n < chunk;
             while (n % bs != 0)
                 buffer[n++] = 0;
@@ -472,7 +445,8 @@ void TCrypto::fileLoop(bool encrypt)
             } else {
                 TransformBlocks(!encrypt, data, data, blocks);
             }
-            writeFully(out.get(), data, n, OutputFilePath);
+            if (!out.write(data, size_t(n)))
+                throw EInOutError(out.error(), OutputFilePath, "write");
             if (n > 0)
                 InputLength = qint32((n - 1) % kBufferSize + 1);
             else
@@ -484,8 +458,9 @@ void TCrypto::fileLoop(bool encrypt)
 
     if (const int e = in.close())
         throw EInOutError(e, InputFilePath, "close");
-    if (const int e = out.close())
-        throw EInOutError(e, OutputFilePath, "close");
+    // Only a complete output takes the final name.
+    if (!out.commit())
+        throw EInOutError(out.error(), OutputFilePath, "close");
 }
 
 } // namespace ravelin::crypto

@@ -24,16 +24,28 @@
 // from the first BlockSize bytes of IVector (random characters "!".."}" are
 // generated into IVector when it is empty).
 //
+// Files (SourceFile): a path is held as its bytes and used exactly as given.
+// The input must be a regular file (a pipe, socket or device is refused
+// without blocking). The output is written beside its final name under a
+// hidden temporary name and renamed over it only when complete, so a failure
+// (or the process being stopped) never leaves a partial output under the
+// final name, and an earlier file of that name stays exactly as it was until
+// then. A link standing under the output's name is replaced, not followed.
+// Decryption in ECBMode and CBCMode refuses an input that is empty or not a
+// whole number of blocks: it is not an encrypted file.
+//
 // Errors: every failure is thrown, nothing is returned.
 //   EInOutError   an open, read, write, close or stat failed: carries the
-//                 system error number (errno) and the path.
-//   ECryptoError  misuse, refused before anything is touched: a buffer or
-//                 string source over 4,096 bytes, an unset OutputData, an
-//                 IVector shorter than BlockSize, an output file that is the
-//                 input file (same device and inode), KeepState without an
-//                 earlier preparation.
-// A missing input fails before the output file is created; a failure after
-// that leaves the output as far as it was written.
+//                 system error number (errno, or io::kNotRegularFile for a
+//                 path that is not a regular file) and the path.
+//   ECryptoError  refused before anything is written: a buffer or string
+//                 source over 4,096 bytes, an unset OutputData, an IVector
+//                 shorter than BlockSize, a Key holding a character with no
+//                 Windows-1252 byte, an output file that is the input file
+//                 (same device and inode, also through links), an input that
+//                 is not an encrypted file, KeepState without an earlier
+//                 preparation.
+// A failure leaves no output under the final name that was not there before.
 //
 // Threads: one caller at a time. The ECB file loop may spread the block work
 // of one call over several threads internally; the call still completes on
@@ -42,6 +54,7 @@
 #include <QString>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 namespace ravelin::crypto {
 
@@ -49,21 +62,26 @@ namespace ravelin::crypto {
 class ECryptoError : public std::runtime_error {
 public:
     explicit ECryptoError(const QString& message);
+    // A message whose paths are bytes, kept as they are.
+    explicit ECryptoError(const std::string& message);
 };
 
 // A failed system call on a file: errno and the path it was working on.
 class EInOutError : public ECryptoError {
 public:
     // `step` names the call ("open", "create", "read", "write", "close",
-    // "stat"); the message reads "<step> <path>: <strerror(errorCode)>".
-    EInOutError(int errorCode, const QString& path, const char* step);
+    // "stat"); the message reads "<step> <path>: <system's reason>" (the
+    // path's bytes as they are; io::reasonText).
+    EInOutError(int errorCode, const std::string& path, const char* step);
     int errorCode() const { return m_errorCode; }
-    const QString& path() const { return m_path; }
+    // The path as text (for the windows) and as its bytes.
+    QString path() const;
+    const std::string& pathBytes() const { return m_path; }
     const QString& step() const { return m_step; }
 
 private:
     int m_errorCode;
-    QString m_path;
+    std::string m_path;
     QString m_step;
 };
 
@@ -97,18 +115,28 @@ public:
     TCrypto(const TCrypto&) = delete;
     TCrypto& operator=(const TCrypto&) = delete;
 
-    // Key: the pass phrase, one byte per character (Latin-1; a character
-    // outside Latin-1 becomes "?"). Write only: there is no reader, only
-    // keyLength() so a caller can see that an unusable key was emptied.
+    // Key: the pass phrase, one byte per character in Windows-1252
+    // (crypto/codepage.h). A character without a Windows-1252 byte is never
+    // replaced: Encrypt and Decrypt refuse the key. Write only: there is no
+    // reader, only keyLength() so a caller can see that an unusable key was
+    // emptied.
     void setKey(const QString& key);
     int keyLength() const { return int(Key.size()); }
 
     TSourceType inputType() const { return InputType; }
     void setInputType(TSourceType type) { InputType = type; }
-    QString inputFilePath() const { return InputFilePath; }
-    void setInputFilePath(const QString& path) { InputFilePath = path; }
-    QString outputFilePath() const { return OutputFilePath; }
-    void setOutputFilePath(const QString& path) { OutputFilePath = path; }
+    // The file paths as text: a window's path is taken as the bytes it
+    // encodes to (QFile::encodeName), and read back decoded.
+    QString inputFilePath() const;
+    void setInputFilePath(const QString& path);
+    QString outputFilePath() const;
+    void setOutputFilePath(const QString& path);
+    // The same paths as their exact bytes, for callers that hold bytes (the
+    // command line, the setup program).
+    const std::string& inputFilePathBytes() const { return InputFilePath; }
+    void setInputFilePathBytes(const std::string& path) { InputFilePath = path; }
+    const std::string& outputFilePathBytes() const { return OutputFilePath; }
+    void setOutputFilePathBytes(const std::string& path) { OutputFilePath = path; }
     QString inputString() const { return InputString; }
     void setInputString(const QString& text) { InputString = text; }
     qint32 inputLength() const { return InputLength; }
@@ -161,8 +189,8 @@ protected:
     QString Key;
     TSourceType InputType = SourceFile;
     TCipherMode CipherMode = ECBMode;
-    QString InputFilePath;
-    QString OutputFilePath;
+    std::string InputFilePath;  // bytes
+    std::string OutputFilePath; // bytes
     QString InputString;
     qint32 InputLength = 0;
     alignas(16) quint8 DataBuffer[kBufferSize + 1] = {};

@@ -1,61 +1,66 @@
 #include "distribution/filewriter.h"
 
+#include <QFile>
+
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
+
+#include "platform/io.h"
 
 namespace ravelin::distribution {
 
 QString Result::text() const
 {
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
     switch (failedStep) {
     case Step::None:
         return QString();
     case Step::CreateFile:
-        return QStringLiteral("Cannot create file %1").arg(path);
+        return QStringLiteral("Cannot create file %1").arg(shown);
     case Step::OpenInput:
         return systemError == ENOENT ? QStringLiteral("File not found")
-                                     : QStringLiteral("Cannot open file %1").arg(path);
+                                     : QStringLiteral("Cannot open file %1").arg(shown);
     case Step::WriteFile:
     case Step::CloseFile:
-        if (systemError == ENOSPC || systemError == EFBIG || systemError == EDQUOT)
-            return QStringLiteral("Disk full");
-        return QStringLiteral("I/O error %1").arg(systemError);
+    case Step::Encrypt:
+        return QString::fromStdString(io::runtimeText(systemError));
     case Step::SetPermission:
         return QStringLiteral("File access denied");
-    case Step::Encrypt:
-        return QStringLiteral("I/O error %1").arg(systemError);
     case Step::FindResource:
         return QStringLiteral("Resource not found");
     }
     return QString();
 }
 
-Result writeWholeFile(const QString& path, const QByteArray& data, unsigned mode)
+std::string Result::describe() const
 {
-    const QByteArray native = path.toLocal8Bit();
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return Result::failure(Step::CreateFile, path, errno);
+    if (ok())
+        return std::string();
+    if (systemError != 0)
+        return io::describe(path, systemError);
+    return path + ": " + text().toStdString();
+}
 
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // A short write without an error (n == 0) is a full disk too.
-            const int err = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            return Result::failure(Step::WriteFile, path, err);
-        }
-        p += n;
-        left -= n;
+std::string joinPath(const std::string& directory, const std::string& name)
+{
+    return directory + "/" + name;
+}
+
+Result writeWholeFile(const std::string& path, const QByteArray& data, mode_t mode, bool ownerExecute)
+{
+    io::OutputFile out;
+    if (!out.create(path, mode))
+        return Result::failure(Step::CreateFile, path, out.error());
+    if (ownerExecute) {
+        struct stat st {};
+        if (::fstat(out.fd(), &st) != 0 || ::fchmod(out.fd(), (st.st_mode & 07777) | S_IXUSR) != 0)
+            return Result::failure(Step::SetPermission, path, errno);
     }
-    if (::close(fd) != 0)
-        return Result::failure(Step::CloseFile, path, errno);
+    if (!out.write(data.constData(), std::size_t(data.size())))
+        return Result::failure(Step::WriteFile, path, out.error());
+    if (!out.commit())
+        return Result::failure(Step::CloseFile, path, out.error());
     return Result::success();
 }
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

@@ -1,68 +1,76 @@
 #include "distribution/infwriter.h"
 
+#include <QFile>
+
 #include "distribution/filewriter.h"
 #include "distribution/infformat.h"
 #include "platform/constants.h"
-#include "platform/paths.h"
 
 namespace ravelin::distribution {
 
 QByteArray composeInf(const InfRequest& request)
 {
-    QString text;
-    auto line = [&text](const QString& content) {
+    std::string text;
+    auto line = [&text](const std::string& content) {
         text += content;
-        text += QLatin1String(kInfLineEnd);
+        text += kInfLineEnd;
     };
-    const QString separator = QStringLiteral(" ");
+    const std::string separator = " ";
 
-    line(QLatin1String(kInfFirstLine));
-    line(QStringLiteral("; ") + QLatin1String(kWebMainPage));
+    line(kInfFirstLine);
+    line(std::string("; ") + kWebMainPage);
     line(separator);
-    line(QStringLiteral("[version]"));
-    line(QStringLiteral("signature=\"$CHICAGO$\""));
+    line("[version]");
+    line("signature=\"$CHICAGO$\"");
     line(separator);
-    line(QStringLiteral("[DefaultInstall]"));
-    line(QStringLiteral("CopyFiles = copy.files"));
+    line("[DefaultInstall]");
+    line("CopyFiles = copy.files");
     line(separator);
-    line(QStringLiteral("[SourceDisksNames]"));
-    line(QStringLiteral("1=\"Run this from a short file name dir\",") + request.cabinetName +
-         QStringLiteral(".cab,0"));
+    line("[SourceDisksNames]");
+    line("1=\"Run this from a short file name dir\"," + request.cabinetName + ".cab,0");
     line(separator);
-    line(QStringLiteral("[DestinationDirs]"));
-    line(QStringLiteral("copy.files = 30,") + request.installDirectory);
+    line("[DestinationDirs]");
+    line("copy.files = 30," + request.installDirectory);
     line(separator);
-    line(QStringLiteral("[SourceDisksFiles]"));
-    for (const QString& name : request.fileNames)
-        line(name + QStringLiteral("=1"));
+    line("[SourceDisksFiles]");
+    for (const std::string& name : request.fileNames)
+        line(name + "=1");
     line(separator);
-    line(QStringLiteral("[copy.files]"));
-    for (const QString& name : request.fileNames)
+    line("[copy.files]");
+    for (const std::string& name : request.fileNames)
         line(name);
-    return text.toLocal8Bit();
+    return QByteArray::fromStdString(text);
 }
 
-QString infFilePath(const InfRequest& request)
+std::string infFilePath(const InfRequest& request)
 {
-    return paths::join(request.outputDirectory, request.cabinetName + QStringLiteral(".inf"));
+    return joinPath(request.outputDirectory, request.cabinetName + ".inf");
 }
 
 Result WriteInfFile(const InfRequest& request)
 {
     // Built completely in memory first, then saved in one operation.
-    const QByteArray text = composeInf(request);
-    return writeWholeFile(infFilePath(request), text);
+    return writeWholeFile(infFilePath(request), composeInf(request));
 }
+
+namespace {
+
+QString shown(const std::string& bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+} // namespace
 
 QString infOutcomeLine(const InfRequest& request)
 {
-    return request.cabinetName + QStringLiteral(".inf can be found in your ") + request.outputDirectory +
-           QStringLiteral(" directory.  Task completed successfully");
+    return shown(request.cabinetName) + QStringLiteral(".inf can be found in your ") +
+           shown(request.outputDirectory) + QStringLiteral(" directory.  Task completed successfully");
 }
 
 QString infFailureMessage(const InfRequest& request)
 {
-    return QStringLiteral("There was an error while trying to create ") + request.cabinetName +
+    return QStringLiteral("There was an error while trying to create ") + shown(request.cabinetName) +
            QStringLiteral(".inf");
 }
 

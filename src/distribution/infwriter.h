@@ -12,22 +12,26 @@
 //   " "  [DestinationDirs]  copy.files = 30,<install directory>
 //   " "  [SourceDisksFiles]  <name>=1 ...
 //   " "  [copy.files]  <name> ...
-// Every text goes in exactly as given: no trimming, quoting or checks.
+// Every text goes in exactly as given: no trimming, quoting or checks. Texts
+// and paths are bytes (a window gives the bytes its text encodes to), so the
+// command line's argv bytes reach the file and the file system unchanged.
 //
 // Threads: all functions are reentrant.
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
+
+#include <string>
+#include <vector>
 
 #include "distribution/result.h"
 
 namespace ravelin::distribution {
 
 struct InfRequest {
-    QString cabinetName;      // base name of the cabinet, without extension
-    QString outputDirectory;  // directory that receives the INF file
-    QString installDirectory; // directory below the boot drive's root
-    QStringList fileNames;    // bare names, in the order they are listed
+    std::string cabinetName;            // base name of the cabinet, without extension
+    std::string outputDirectory;        // directory that receives the INF file
+    std::string installDirectory;       // directory below the boot drive's root
+    std::vector<std::string> fileNames; // bare names, in the order they are listed
 };
 
 // The install directory the wizard starts with.
@@ -36,16 +40,19 @@ inline constexpr const char* kDefaultInstallDirectory = "myinstall\\directory";
 // Help topic of the INF failure message.
 inline constexpr int kInfFailureHelpTopic = 1;
 
-// The whole INF text, 8-bit in the system code page.
+// The whole INF text, 8-bit: the request's bytes as they are.
 QByteArray composeInf(const InfRequest& request);
 
 // output directory + "/" + cabinet name + ".inf", nothing normalised.
-QString infFilePath(const InfRequest& request);
+std::string infFilePath(const InfRequest& request);
 
-// Composes the text and saves it to infFilePath() in one write, creating the
-// file or replacing an existing one. On failure the result names the step;
-// a half-written file is left as it is.
+// Composes the text and saves it to infFilePath(), written beside it and
+// renamed over it when complete, creating the file or replacing an existing
+// one. On failure the result names the step, an earlier file stays as it was
+// and no partial file is left.
 Result WriteInfFile(const InfRequest& request);
+
+// The texts below show the request's bytes as text (QFile::decodeName).
 
 // The outcome line the wizard shows after a successful write:
 // "<cab>.inf can be found in your <dir> directory.  Task completed successfully"

@@ -5,13 +5,15 @@
 // general error report.
 #include <QString>
 
+#include <string>
+
 namespace ravelin::distribution {
 
 enum class Step {
     None,          // nothing failed
     CreateFile,    // the output file could not be created or opened
     WriteFile,     // a write failed or stored fewer bytes than asked
-    CloseFile,     // closing the output reported an error (late write error)
+    CloseFile,     // completing the output failed (flush, close or rename)
     SetPermission, // the execute permission could not be set
     OpenInput,     // the input file could not be opened or read
     Encrypt,       // the cipher reported a failure
@@ -20,8 +22,8 @@ enum class Step {
 
 struct Result {
     Step failedStep = Step::None;
-    QString path;        // the file the failed step worked on
-    int systemError = 0; // errno of the failed step; 0 when there is none
+    std::string path;    // the file the failed step worked on, as its bytes
+    int systemError = 0; // errno (or io::kNotRegularFile) of the failed step; 0 when there is none
 
     bool ok() const { return failedStep == Step::None; }
     explicit operator bool() const { return ok(); }
@@ -29,9 +31,12 @@ struct Result {
     // "Cannot create file /x/setup.ini", "Disk full", "I/O error 5", ...
     // Empty for success.
     QString text() const;
+    // "<path>: <system's reason>" (io::describe), or the failed step's text
+    // when there is no system error. Empty for success.
+    std::string describe() const;
 
     static Result success() { return {}; }
-    static Result failure(Step step, const QString& path, int systemError = 0)
+    static Result failure(Step step, const std::string& path, int systemError = 0)
     {
         return Result{step, path, systemError};
     }

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "platform/io.h"
 #include "platform/paths.h"
 
 namespace ravelin::setup {
@@ -53,10 +54,17 @@ PackageSettings parseSetupIni(const QByteArray& bytes)
 
 PackageSettings readSetupIni(const QString& directory)
 {
-    QFile file(paths::join(directory, QLatin1String(kSetupIniName)));
-    if (!file.open(QIODevice::ReadOnly))
+    // A regular file only: a pipe under the name must not hold the program.
+    io::Fd file = io::openForReading(QFile::encodeName(paths::join(directory, QLatin1String(kSetupIniName))).toStdString(),
+                                     nullptr);
+    if (!file)
         return PackageSettings();
-    return parseSetupIni(file.read(kMaxSetupIniSize));
+    QByteArray text(kMaxSetupIniSize, Qt::Uninitialized);
+    const ssize_t n = io::readAll(file.get(), text.data(), std::size_t(text.size()));
+    if (n < 0)
+        return PackageSettings();
+    text.truncate(n);
+    return parseSetupIni(text);
 }
 
 }  // namespace ravelin::setup

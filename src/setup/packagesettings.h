@@ -29,7 +29,8 @@ inline constexpr const char* kSetupIniName = "setup.ini";
 // Settings from setup.ini text.
 PackageSettings parseSetupIni(const QByteArray& text);
 
-// Settings from `directory`/setup.ini; all defaults when it cannot be read.
+// Settings from `directory`/setup.ini; all defaults when it cannot be read or
+// is not a regular file (a pipe there is never waited on).
 PackageSettings readSetupIni(const QString& directory);
 
 }  // namespace ravelin::setup

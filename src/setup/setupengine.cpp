@@ -1,12 +1,14 @@
 #include "setup/setupengine.h"
 
 #include <QFile>
-#include <QFileInfo>
+
+#include <cerrno>
 #include <sys/stat.h>
 
 #include "cabinet/reader/cabreader.h"
 #include "crypto/blowfish.h"
 #include "distribution/infformat.h"
+#include "platform/io.h"
 #include "platform/paths.h"
 #include "setup/installer/infreader.h"
 
@@ -24,50 +26,55 @@ QString decryptedInfPath(const SetupContext& context)
 
 namespace {
 
-// An encrypted file of this system is never empty and always whole blocks;
-// anything else was cut short or is not one.
-bool looksEncrypted(const QString& path, QString* reason)
+// The bytes of a path the program holds as text, or false when the text does
+// not stand for a name on disk (a name byte that was not UTF-8 became U+FFFD
+// when setup.ini or the folder name was read): it would name another file.
+bool exactPath(const QString& text, std::string* bytes, QString* reason)
 {
-    const QFileInfo info(path);
-    if (!info.isFile()) {
-        *reason = QStringLiteral("%1 is missing").arg(path);
+    const QByteArray encoded = QFile::encodeName(text);
+    if (text.contains(QChar::ReplacementCharacter) || QFile::decodeName(encoded) != text) {
+        *reason = QStringLiteral("%1 is not the name of a file here (its bytes are not UTF-8)").arg(text);
         return false;
     }
-    if (info.size() == 0 || info.size() % 8 != 0) {
-        *reason = QStringLiteral("%1 is not an encrypted file (%2 bytes)").arg(path).arg(info.size());
-        return false;
-    }
+    *bytes = encoded.toStdString();
     return true;
 }
 
 // The decrypted files are written in the package directory, which came from
-// elsewhere: a link placed there under the output's name must not carry the
-// write to another file.
-bool safeOutput(const QString& path, QString* reason)
+// elsewhere: a link placed there under an output's name is left alone and the
+// decryption refused (the cipher's rename would replace it, but whoever placed
+// it meant something by it).
+bool safeOutput(const std::string& path, QString* reason)
 {
     struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return true;  // a new file
+    if (::lstat(path.c_str(), &st) != 0)
+        return true; // a new file
     if (S_ISREG(st.st_mode) && st.st_nlink == 1)
         return true;
-    *reason = QStringLiteral("%1 exists and is not a plain file; it is left alone").arg(path);
+    *reason = QStringLiteral("%1 exists and is not a plain file; it is left alone")
+                  .arg(QFile::decodeName(QByteArray::fromStdString(path)));
     return false;
 }
 
+// Decrypts `input` into `output`. The cipher refuses an input that is not a
+// regular file or not an encrypted file (empty, not whole blocks) before it
+// writes, and writes the output beside its name and renames it over it when
+// complete, so a failure leaves no partial file and an earlier one whole.
 bool decrypt(const QString& input, const QString& output, const QString& passPhrase, QString* reason)
 {
-    if (!safeOutput(output, reason))
+    std::string in, out;
+    if (!exactPath(input, &in, reason) || !exactPath(output, &out, reason) || !safeOutput(out, reason))
         return false;
     try {
         crypto::TBlowFish cipher;
         cipher.setInputType(crypto::TBlowFish::SourceFile);
-        cipher.setInputFilePath(input);
-        cipher.setOutputFilePath(output);
+        cipher.setInputFilePathBytes(in);
+        cipher.setOutputFilePathBytes(out);
         cipher.setKey(passPhrase);
         cipher.setCipherMode(crypto::TBlowFish::ECBMode);
         cipher.Decrypt(false);
     } catch (const std::exception& e) {
-        *reason = QString::fromLocal8Bit(e.what());
+        *reason = QString::fromStdString(e.what());
         return false;
     }
     return true;
@@ -85,15 +92,19 @@ InfCheckResult decryptAndCheckInf(const SetupContext& context, const QString& pa
     }
     const QString input = paths::join(context.workingDirectory, s.encryptedInf);
     const QString output = decryptedInfPath(context);
-    if (!looksEncrypted(input, &result.reason) || !decrypt(input, output, passPhrase, &result.reason))
+    if (!decrypt(input, output, passPhrase, &result.reason))
         return result;
 
-    QFile file(output);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.reason = QStringLiteral("cannot read %1: %2").arg(output, file.errorString());
+    int error = 0;
+    io::Fd file = io::openForReading(QFile::encodeName(output).toStdString(), &error);
+    QByteArray text(installer::kMaxInfSize + 1, Qt::Uninitialized);
+    const ssize_t got = file ? io::readAll(file.get(), text.data(), std::size_t(text.size())) : -1;
+    if (got < 0) {
+        result.reason = QStringLiteral("cannot read %1: %2")
+                            .arg(output, QString::fromStdString(io::reasonText(file ? errno : error)));
         return result;
     }
-    const QByteArray text = file.read(installer::kMaxInfSize + 1);
+    text.truncate(got);
     qsizetype end = 0;
     while (end < text.size() && text[end] != '\r' && text[end] != '\n')
         ++end;
@@ -124,19 +135,24 @@ bool decryptCabinet(const SetupContext& context, const QString& passPhrase, QStr
     }
     const QString input = paths::join(context.workingDirectory, s.encryptedCabinet);
     const QString output = paths::join(context.workingDirectory, s.cabinet);
-    if (!looksEncrypted(input, reason) || !decrypt(input, output, passPhrase, reason))
+    if (!decrypt(input, output, passPhrase, reason))
         return false;
     // Every block is checked, so a cabinet cut short or decrypted with another
     // key is found here and not halfway through the installation.
-    return cabreader::test(output, reason);
+    std::string why;
+    if (!cabreader::test(QFile::encodeName(output).toStdString(), &why)) {
+        *reason = QFile::decodeName(QByteArray::fromStdString(why));
+        return false;
+    }
+    return true;
 }
 
 installer::InstallResult install(const SetupContext& context)
 {
     installer::InstallOptions options;
-    options.sourceDirectory = context.workingDirectory;
-    options.destDir = qEnvironmentVariable("DESTDIR");
-    return installer::installInf(decryptedInfPath(context), options);
+    options.sourceDirectory = QFile::encodeName(context.workingDirectory).toStdString();
+    options.destDir = qgetenv("DESTDIR").toStdString();
+    return installer::installInf(QFile::encodeName(decryptedInfPath(context)).toStdString(), options);
 }
 
 QString installedDirectory(const SetupContext& context, const installer::InstallResult& result)

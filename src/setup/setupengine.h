@@ -2,8 +2,12 @@
 // The setup program's work apart from its windows: recognising the pass
 // phrase by the decrypted INF's first line, restoring the cabinet and
 // installing. Every file name from setup.ini is a bare name in the working
-// directory; a name with a path, "..", or an absolute name is refused, and a
-// decrypted file is never written through a link that stands under its name.
+// directory; a name with a path, "..", or an absolute name is refused, and so
+// is a name that is not the bytes of its text (read from setup.ini as U+FFFD).
+// A decrypted file is written beside its final name and renamed over it when
+// complete, and never where a link or another name of the same file stands.
+// The pass phrase keys with its Windows-1252 bytes; one holding a character
+// without one fails the decryption (the windows refuse it first).
 //
 // Threads: the caller's (the user-interface thread); no shared state.
 #include <QString>
@@ -35,7 +39,8 @@ struct InfCheckResult {
 };
 
 // Decrypts a6 into the decrypted INF (written whatever the pass phrase, as
-// long as a6 is a readable encrypted file: not empty, a multiple of 8 bytes)
+// long as a6 is a regular encrypted file: not empty, a multiple of 8 bytes;
+// anything else is refused before anything is written)
 // and compares its first line (up to the first CR or LF).
 InfCheckResult decryptAndCheckInf(const SetupContext& context, const QString& passPhrase);
 

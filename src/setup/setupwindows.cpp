@@ -13,6 +13,11 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
+#include <sys/stat.h>
+
+#include "crypto/codepage.h"
+#include "platform/io.h"
 #include "platform/paths.h"
 #include "ui/icons.h"
 #include "ui/prompter.h"
@@ -184,6 +189,13 @@ void PassPhraseDialog::Button1Click()
         Edit1->setFocus();
         return;
     }
+    // The key is the phrase in Windows-1252, as the package was made; a
+    // character without a byte there can be in no package's pass phrase.
+    if (const char32_t c = crypto::firstUnmappedCharacter(passPhrase)) {
+        tellError(this, crypto::unmappedPassPhraseMessage(c));
+        Edit1->setFocus();
+        return;
+    }
     setStatus(QStringLiteral("Working..."));
 
     const InfCheckResult check = decryptAndCheckInf(*m_context, passPhrase);
@@ -236,11 +248,19 @@ ReadmeDialog::ReadmeDialog(SetupContext* context, QWidget* parent) : QDialog(par
     QString text = kNoReadme;
     const QString name = context->settings.readmeFileName;
     if (installer::isSafeFileName(name)) {
-        QFile file(paths::join(context->workingDirectory, name));
-        if (file.open(QIODevice::ReadOnly)) {
-            const QByteArray bytes = file.read(kMaxReadmeSize);
-            if (file.error() == QFileDevice::NoError)
+        // A regular file only: a pipe under the readme's name must not hold
+        // the program before its first window.
+        int error = 0;
+        io::Fd file = io::openForReading(QFile::encodeName(paths::join(context->workingDirectory, name)).toStdString(),
+                                         &error);
+        struct stat st {};
+        if (file && ::fstat(file.get(), &st) == 0) {
+            QByteArray bytes(qsizetype(std::min<qint64>(st.st_size, kMaxReadmeSize)), Qt::Uninitialized);
+            const ssize_t n = io::readAll(file.get(), bytes.data(), std::size_t(bytes.size()));
+            if (n >= 0) {
+                bytes.truncate(n);
                 text = QString::fromLocal8Bit(bytes);
+            }
         }
     }
     Memo1->setPlainText(text);

@@ -1,5 +1,5 @@
-// Proves TBlowFish is Blowfish as published (vectors, OpenSSL, pi tables) and that
-// TCrypto's sources, modes, padding, file loop and refusals behave as documented.
+// Proves TBlowFish is Blowfish as published (vectors, OpenSSL, pi tables), that keys are the phrase in
+// Windows-1252, and that TCrypto's sources, modes, padding, file loop and refusals behave as documented.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,11 +8,16 @@
 #include <openssl/blowfish.h>
 
 #include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "crypto/blowfish.h"
+#include "crypto/codepage.h"
 #include "crypto/pitable.h"
+#include "platform/io.h"
 #include "support/testutil.h"
 
 using ravelin::crypto::ECryptoError;
@@ -25,11 +30,43 @@ using ravelin::test::writeFile;
 
 namespace {
 
-// One character per byte, as the cipher takes key text.
+// The key text whose Windows-1252 bytes are `bytes` (every byte has one).
 QString keyText(const QByteArray& bytes)
 {
-    return QString::fromLatin1(bytes);
+    return ravelin::crypto::fromWindows1252(bytes);
 }
+
+// The names in `dir` that are temporaries of an output written beside its
+// final name.
+QStringList temporaries(const QString& dir)
+{
+    return QDir(dir).entryList({QStringLiteral(".ravelin-*")}, QDir::Files | QDir::Hidden | QDir::System);
+}
+
+// Lowers the file-size limit for the scope; SIGXFSZ is ignored meanwhile, so
+// a write past the limit fails with EFBIG as it does in the program.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = m_saved;
+        lower.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+};
 
 QByteArray zeroPadded(QByteArray data)
 {
@@ -308,8 +345,15 @@ private slots:
         const QByteArray plain = randomBytes(size, size);
         const QString in = path("s.bin"), out = path("s.ecf"), back = path("s.cab");
         QVERIFY(writeFile(in, plain));
+        QFile::remove(back);
         fileRun(in, out, QStringLiteral("sixteen chars ok"), true);
         QCOMPARE(QFileInfo(out).size(), qint64(encrypted));
+        if (encrypted == 0) {
+            // An empty file cannot be told from one that is not encrypted at all.
+            QVERIFY_THROWS_EXCEPTION(ECryptoError, fileRun(out, back, QStringLiteral("sixteen chars ok"), false));
+            QVERIFY(!QFileInfo::exists(back));
+            return;
+        }
         fileRun(out, back, QStringLiteral("sixteen chars ok"), false);
         const QByteArray result = readFile(back);
         QCOMPARE(result.size(), encrypted);
@@ -529,7 +573,9 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::newRow("missing directory") << path("missing dir/out.ecf") << ENOENT;
         QTest::newRow("file as directory") << path("w.bin/out.ecf") << ENOTDIR;
-        QTest::newRow("disk full") << QStringLiteral("/dev/full") << ENOSPC;
+        // A device under the name is refused before anything is written: the
+        // rename that publishes the output would replace it.
+        QTest::newRow("device") << QStringLiteral("/dev/full") << ravelin::io::kNotRegularFile;
     }
 
     void unwritableOutputFails()
@@ -545,6 +591,9 @@ private slots:
             QCOMPARE(e.errorCode(), error);
             QCOMPARE(e.path(), output);
         }
+        struct stat st {};
+        QVERIFY(::stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
+        QVERIFY(temporaries(m_dir.path()).isEmpty());
     }
 
     void outputThatIsTheInputIsRefused_data()
@@ -579,6 +628,173 @@ private slots:
         QVERIFY(readFile(in) == plain);
         QFile::remove(path("self-hard.ecf"));
         QFile::remove(path("self-soft.ecf"));
+    }
+
+    // The key bytes are the phrase in Windows-1252: "€" is 0x80 and the key
+    // equals OpenSSL's with those bytes; a character without a byte is refused.
+    void keysAreWindows1252_data()
+    {
+        QTest::addColumn<QString>("phrase");
+        QTest::addColumn<QByteArray>("key"); // empty: refused
+        QTest::newRow("euro") << QString::fromUtf8("€ for sixteen ok") << QByteArray("\x80 for sixteen ok");
+        QTest::newRow("curly quotes") << QString::fromUtf8("“quoted” phrase!") << QByteArray("\x93quoted\x94 phrase!");
+        QTest::newRow("latin-1") << QString::fromUtf8("café naïve façade") << QByteArray("caf\xe9 na\xefve fa\xe7" "ade");
+        QTest::newRow("undefined byte 0x81") << QString::fromUtf8("sixteen \u0081 chars") << QByteArray("sixteen \x81 chars");
+        QTest::newRow("cyrillic") << QString::fromUtf8("пароль для файла") << QByteArray();
+        QTest::newRow("cyrillic other") << QString::fromUtf8("секрет для файла") << QByteArray();
+        QTest::newRow("greek") << QString::fromUtf8("κωδικός αρχείου!") << QByteArray();
+        QTest::newRow("cjk") << QString::fromUtf8("密码密码密码密码密码密码密码密码") << QByteArray();
+        QTest::newRow("C1 U+0080 is not the euro") << QString::fromUtf8("sixteen \u0080 chars") << QByteArray();
+        QTest::newRow("beyond U+FFFF") << QString::fromUtf8("sixteen \U0001F511 char") << QByteArray();
+    }
+
+    void keysAreWindows1252()
+    {
+        QFETCH(QString, phrase);
+        QFETCH(QByteArray, key);
+        QTemporaryDir dir;
+        const QString in = dir.filePath("in.cab"), out = dir.filePath("in.ecf");
+        const QByteArray plain = randomBytes(5000, 3);
+        QVERIFY(writeFile(in, plain));
+        QVERIFY(writeFile(out, "earlier"));
+        if (key.isEmpty()) {
+            QVERIFY_THROWS_EXCEPTION(ECryptoError, fileRun(in, out, phrase, true));
+            QCOMPARE(readFile(out), QByteArray("earlier"));
+            QVERIFY(temporaries(dir.path()).isEmpty());
+            return;
+        }
+        fileRun(in, out, phrase, true);
+        QVERIFY(readFile(out) == opensslEcb(key, plain));
+        fileRun(out, dir.filePath("back.cab"), phrase, false);
+        QVERIFY(readFile(dir.filePath("back.cab")) == zeroPadded(plain));
+    }
+
+    // The code page table against glibc's iconv, an independent one; the five
+    // bytes it leaves undefined keep their C1 character, and every byte makes
+    // the round trip.
+    void codePageMatchesIconv()
+    {
+        using ravelin::crypto::fromWindows1252;
+        using ravelin::crypto::toWindows1252;
+        if (!ravelin::test::haveProgram(QStringLiteral("iconv")))
+            QSKIP("iconv is needed as the independent table");
+        QByteArray defined;
+        for (int b = 0; b < 256; ++b) {
+            const QByteArray byte(1, char(b));
+            const QString mine = fromWindows1252(byte);
+            QCOMPARE(mine.size(), 1);
+            QByteArray back;
+            QVERIFY(toWindows1252(mine, &back));
+            QCOMPARE(back, byte);
+            if (b == 0x81 || b == 0x8d || b == 0x8f || b == 0x90 || b == 0x9d)
+                QCOMPARE(mine.at(0).unicode(), char16_t(b));
+            else
+                defined += byte;
+        }
+        const auto r = ravelin::test::run(QStringLiteral("iconv"), {"-f", "CP1252", "-t", "UTF-8"}, QString(), 10000,
+                                          defined);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(fromWindows1252(defined), QString::fromUtf8(r.out));
+    }
+
+    // A decryption input that is empty or not whole 8-byte blocks was cut short
+    // or never encrypted: refused before anything is written.
+    void truncatedInputRefused_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("0") << 0;
+        QTest::newRow("7") << 7;
+        QTest::newRow("9") << 9;
+        QTest::newRow("4097") << 4097;
+    }
+
+    void truncatedInputRefused()
+    {
+        QFETCH(int, size);
+        QTemporaryDir dir;
+        const QString in = dir.filePath("cut.ecf"), out = dir.filePath("cut.cab");
+        QVERIFY(writeFile(in, randomBytes(size, 7)));
+        QVERIFY(writeFile(out, "earlier"));
+        try {
+            fileRun(in, out, QStringLiteral("sixteen chars ok"), false);
+            QFAIL("no error");
+        } catch (const ECryptoError& e) {
+            QVERIFY2(QByteArray(e.what()).contains("not an encrypted file"), e.what());
+        }
+        QCOMPARE(readFile(out), QByteArray("earlier"));
+        QVERIFY(temporaries(dir.path()).isEmpty());
+    }
+
+    // Pipes and devices are refused without waiting for a writer or an end.
+    void notRegularInputRefused_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("encrypt");
+        QTest::newRow("fifo, encrypt") << "fifo" << true;
+        QTest::newRow("fifo, decrypt") << "fifo" << false;
+        QTest::newRow("/dev/zero") << "/dev/zero" << true;
+        QTest::newRow("folder") << "." << true;
+    }
+
+    void notRegularInputRefused()
+    {
+        QFETCH(QString, input);
+        QFETCH(bool, encrypt);
+        QTemporaryDir dir;
+        if (input == "fifo") {
+            input = dir.filePath("fifo");
+            QCOMPARE(::mkfifo(QFile::encodeName(input).constData(), 0600), 0);
+        } else if (input == ".") {
+            input = dir.path();
+        }
+        const QString out = dir.filePath("out.bin");
+        try {
+            fileRun(input, out, QStringLiteral("sixteen chars ok"), encrypt);
+            QFAIL("no error");
+        } catch (const EInOutError& e) {
+            QCOMPARE(e.errorCode(), ravelin::io::kNotRegularFile);
+            QVERIFY2(QByteArray(e.what()).endsWith("not a regular file"), e.what());
+        }
+        QVERIFY(!QFileInfo::exists(out));
+        QVERIFY(temporaries(dir.path()).isEmpty());
+    }
+
+    // A write that fails part-way (here past the file-size limit) leaves the
+    // earlier output byte for byte and no temporary.
+    void failedWriteKeepsEarlierOutput()
+    {
+        QTemporaryDir dir;
+        const QString in = dir.filePath("big.cab"), out = dir.filePath("big.ecf");
+        QVERIFY(writeFile(in, randomBytes(1024 * 1024, 8)));
+        const QByteArray earlier = randomBytes(3000, 9);
+        QVERIFY(writeFile(out, earlier));
+        {
+            FileSizeLimit limit(256 * 1024);
+            try {
+                fileRun(in, out, QStringLiteral("sixteen chars ok"), true);
+                QFAIL("no error");
+            } catch (const EInOutError& e) {
+                QCOMPARE(e.errorCode(), EFBIG);
+            }
+        }
+        QVERIFY(readFile(out) == earlier);
+        QVERIFY(temporaries(dir.path()).isEmpty());
+    }
+
+    // A link standing under the output's name is replaced by the output; the
+    // file it points to is not written.
+    void linkUnderOutputNameIsReplaced()
+    {
+        QTemporaryDir dir;
+        const QString in = dir.filePath("in.cab"), out = dir.filePath("in.ecf"), victim = dir.filePath("victim");
+        const QByteArray plain = randomBytes(4100, 10);
+        QVERIFY(writeFile(in, plain));
+        QVERIFY(writeFile(victim, "not to be written"));
+        QVERIFY(QFile::link(victim, out));
+        fileRun(in, out, QStringLiteral("sixteen chars ok"), true);
+        QVERIFY(!QFileInfo(out).isSymLink());
+        QVERIFY(readFile(out) == opensslEcb("sixteen chars ok", plain));
+        QCOMPARE(readFile(victim), QByteArray("not to be written"));
     }
 
     void bufferRefusals()

@@ -1,15 +1,34 @@
-// Proves the INF writer's file byte for byte, its outcome and failure texts, and its failures by step.
+// Proves the INF writer's file byte for byte, its outcome and failure texts, and its failures by step
+// (an earlier file kept whole, no partial file left).
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "distribution/filesizelimit.h"
 #include "distribution/infwriter.h"
 #include "platform/constants.h"
 #include "support/testutil.h"
 
+#include <sys/stat.h>
+
 using namespace ravelin::distribution;
 
 namespace {
+
+std::string bytes(const QString& text)
+{
+    return QFile::encodeName(text).toStdString();
+}
+
+std::vector<std::string> bytes(const QStringList& texts)
+{
+    std::vector<std::string> out;
+    for (const QString& t : texts)
+        out.push_back(bytes(t));
+    return out;
+}
 
 // The lines that never change, up to and including "[SourceDisksNames]".
 QByteArray head()
@@ -131,14 +150,14 @@ void TestInfWriter::composesByteForByte()
     QFETCH(QString, installDir);
     QFETCH(QStringList, files);
     QFETCH(QByteArray, tail);
-    const InfRequest request{cab, QStringLiteral("/out"), installDir, files};
+    const InfRequest request{bytes(cab), "/out", bytes(installDir), bytes(files)};
     QCOMPARE(composeInf(request), head() + tail);
 }
 
 void TestInfWriter::writesWorkedExampleToDisk()
 {
     QTemporaryDir dir;
-    const InfRequest request{"tools", dir.path(), kDefaultInstallDirectory, {"b.txt", "a.exe"}};
+    const InfRequest request{"tools", bytes(dir.path()), kDefaultInstallDirectory, {"b.txt", "a.exe"}};
     const Result result = WriteInfFile(request);
     QVERIFY2(result.ok(), qPrintable(result.text()));
     const QByteArray written = ravelin::test::readFile(dir.filePath("tools.inf"));
@@ -152,7 +171,7 @@ void TestInfWriter::replacesExistingFileWhole()
 {
     QTemporaryDir dir;
     QVERIFY(ravelin::test::writeFile(dir.filePath("tools.inf"), QByteArray(20000, 'x')));
-    InfRequest request{"tools", dir.path(), "first", {"a"}};
+    InfRequest request{"tools", bytes(dir.path()), "first", {"a"}};
     QVERIFY(WriteInfFile(request).ok());
     request.installDirectory = "second";
     QVERIFY(WriteInfFile(request).ok());
@@ -163,10 +182,10 @@ void TestInfWriter::replacesExistingFileWhole()
 
 void TestInfWriter::pathIsPlainConcatenation()
 {
-    QCOMPARE(infFilePath({"tools", "/out", "", {}}), QStringLiteral("/out/tools.inf"));
-    QCOMPARE(infFilePath({"tools", "/out/", "", {}}), QStringLiteral("/out//tools.inf"));
-    QCOMPARE(infFilePath({"", "/out", "", {}}), QStringLiteral("/out/.inf"));
-    QCOMPARE(infFilePath({"my.tools", "", "", {}}), QStringLiteral("/my.tools.inf"));
+    QCOMPARE(infFilePath({"tools", "/out", "", {}}), std::string("/out/tools.inf"));
+    QCOMPARE(infFilePath({"tools", "/out/", "", {}}), std::string("/out//tools.inf"));
+    QCOMPARE(infFilePath({"", "/out", "", {}}), std::string("/out/.inf"));
+    QCOMPARE(infFilePath({"my.tools", "", "", {}}), std::string("/my.tools.inf"));
 }
 
 void TestInfWriter::firstLineNeverVaries()
@@ -195,7 +214,8 @@ void TestInfWriter::failureNamesStep_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("missing directory") << "missing" << int(Step::CreateFile) << "Cannot create file %1";
     QTest::newRow("directory in the way") << "directory" << int(Step::CreateFile) << "Cannot create file %1";
-    QTest::newRow("disk full") << "full" << int(Step::WriteFile) << "Disk full";
+    QTest::newRow("file-size limit") << "limit" << int(Step::WriteFile) << "File too large";
+    QTest::newRow("pipe under the name") << "fifo" << int(Step::CreateFile) << "Cannot create file %1";
 }
 
 void TestInfWriter::failureNamesStep()
@@ -204,18 +224,33 @@ void TestInfWriter::failureNamesStep()
     QFETCH(int, step);
     QFETCH(QString, text);
     QTemporaryDir dir;
-    InfRequest request{"tools", dir.path(), "d", {"a"}};
+    InfRequest request{"tools", bytes(dir.path()), "d", {"a"}};
+    // Long enough that its write passes the file-size limit.
+    request.fileNames.push_back(std::string(5000, 'n'));
+    const QByteArray earlier = "an earlier INF";
     if (setup == "missing")
-        request.outputDirectory = dir.filePath("no/such");
+        request.outputDirectory = bytes(dir.filePath("no/such"));
     else if (setup == "directory")
         QVERIFY(QDir(dir.path()).mkdir("tools.inf"));
-    else if (setup == "full")
-        QVERIFY(QFile::link("/dev/full", dir.filePath("tools.inf")));
-    const Result result = WriteInfFile(request);
+    else if (setup == "limit")
+        QVERIFY(ravelin::test::writeFile(dir.filePath("tools.inf"), earlier));
+    else if (setup == "fifo") // refused, never replaced by the rename
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("tools.inf")).constData(), 0600), 0);
+    Result result;
+    {
+        ravelin::test::FileSizeLimit limit(setup == "limit" ? 1024 : RLIM_INFINITY);
+        result = WriteInfFile(request);
+    }
     QVERIFY(!result.ok());
     QCOMPARE(int(result.failedStep), step);
     QCOMPARE(result.path, infFilePath(request));
-    QCOMPARE(result.text(), text.contains("%1") ? text.arg(infFilePath(request)) : text);
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(infFilePath(request)));
+    QCOMPARE(result.text(), text.contains("%1") ? text.arg(shown) : text);
+    if (setup == "limit")
+        QCOMPARE(ravelin::test::readFile(dir.filePath("tools.inf")), earlier);
+    if (setup == "fifo")
+        QVERIFY(QFileInfo(dir.filePath("tools.inf")).isFile() == false && QFileInfo::exists(dir.filePath("tools.inf")));
+    QVERIFY(QDir(dir.path()).entryList({".ravelin-*"}, QDir::Files | QDir::Hidden).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestInfWriter)

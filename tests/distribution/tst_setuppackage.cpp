@@ -8,12 +8,27 @@
 #include <sys/stat.h>
 
 #include "crypto/blowfish.h"
+#include "distribution/filesizelimit.h"
 #include "distribution/setuppackage.h"
 #include "support/testutil.h"
 
 using namespace ravelin::distribution;
 using ravelin::test::readFile;
 using ravelin::test::writeFile;
+
+namespace {
+
+std::string bytes(const QString& text)
+{
+    return QFile::encodeName(text).toStdString();
+}
+
+QString text(const std::string& bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+} // namespace
 
 class TestSetupPackage : public QObject {
     Q_OBJECT
@@ -29,6 +44,8 @@ private slots:
     void extractReplacesAndMakesExecutable();
     void extractFailures_data();
     void extractFailures();
+    void extractReplacesPlantedLink_data();
+    void extractReplacesPlantedLink();
     void setupProgramIsEmbedded();
 };
 
@@ -37,7 +54,7 @@ void TestSetupPackage::setupIniExample()
     QTemporaryDir dir;
     SetupPackageRequest request;
     request.cabinetName = "tools";
-    request.outputDirectory = dir.path();
+    request.outputDirectory = bytes(dir.path());
     request.installDirectory = "myinstall\\directory";
     const Result result = WriteSetupIni(request);
     QVERIFY2(result.ok(), qPrintable(result.text()));
@@ -58,7 +75,7 @@ void TestSetupPackage::setupIniReplacesOldFile()
                       "[Other]\r\nx=1\r\n[General]\r\na1=old\r\na9=stale\r\n" + QByteArray(4000, ';')));
     SetupPackageRequest request;
     request.cabinetName = "c";
-    request.outputDirectory = dir.path();
+    request.outputDirectory = bytes(dir.path());
     QVERIFY(WriteSetupIni(request).ok());
     const QByteArray written = readFile(dir.filePath("setup.ini"));
     QCOMPARE(written, composeSetupIni(request));
@@ -89,7 +106,7 @@ void TestSetupPackage::setupIniFailureText()
     QTemporaryDir dir;
     SetupPackageRequest request;
     request.cabinetName = "c";
-    request.outputDirectory = dir.filePath("missing");
+    request.outputDirectory = bytes(dir.filePath("missing"));
     const Result result = WriteSetupIni(request);
     QCOMPARE(result.failedStep, Step::CreateFile);
     QCOMPARE(result.text(), "Cannot create file " + dir.filePath("missing") + "/setup.ini");
@@ -100,13 +117,13 @@ void TestSetupPackage::derivedPaths()
     SetupPackageRequest request;
     request.cabinetName = "my.tools";
     request.outputDirectory = "/out";
-    QCOMPARE(encryptedInfPath(request), QStringLiteral("/out/my.tools.in_"));
-    QCOMPARE(setupExePath(request), QStringLiteral("/out/SETUP.EXE"));
-    QCOMPARE(setupIniPath(request), QStringLiteral("/out/setup.ini"));
+    QCOMPARE(encryptedInfPath(request), std::string("/out/my.tools.in_"));
+    QCOMPARE(setupExePath(request), std::string("/out/SETUP.EXE"));
+    QCOMPARE(setupIniPath(request), std::string("/out/setup.ini"));
     QCOMPARE(encryptionFailureMessage(request),
              QStringLiteral("There was an unknown error whilst attempting to encrypt /out/my.tools.inf"));
     request.cabinetName.clear();
-    QCOMPARE(encryptedInfPath(request), QStringLiteral("/out/.in_"));
+    QCOMPARE(encryptedInfPath(request), std::string("/out/.in_"));
 }
 
 void TestSetupPackage::encryptedInfDecryptsToInfAndPadding()
@@ -114,33 +131,33 @@ void TestSetupPackage::encryptedInfDecryptsToInfAndPadding()
     QTemporaryDir dir;
     SetupPackageRequest request;
     request.cabinetName = "tools";
-    request.outputDirectory = dir.path();
+    request.outputDirectory = bytes(dir.path());
     request.installDirectory = kDefaultInstallDirectory;
     request.passPhrase = "sixteen chars ok";
     InfRequest inf = request.infRequest();
-    inf.fileNames = QStringList{"b.txt", "a.exe"};
+    inf.fileNames = {"b.txt", "a.exe"};
     QVERIFY(WriteInfFile(inf).ok());
-    const QByteArray plain = readFile(infFilePath(inf));
+    const QByteArray plain = readFile(text(infFilePath(inf)));
     QVERIFY(plain.size() % 8 != 0);  // the padding shows
 
     const Result result = WriteEncryptedInf(request);
     QVERIFY2(result.ok(), qPrintable(result.text()));
-    const QByteArray encrypted = readFile(encryptedInfPath(request));
+    const QByteArray encrypted = readFile(text(encryptedInfPath(request)));
     QCOMPARE(encrypted.size(), (plain.size() + 7) / 8 * 8);
     QVERIFY(!encrypted.contains("Korvane"));
-    QVERIFY(QFileInfo::exists(infFilePath(inf)));  // the plain INF stays
+    QVERIFY(QFileInfo::exists(text(infFilePath(inf))));  // the plain INF stays
 
     const QString decrypted = dir.filePath("check.inf");
-    ravelin::crypto::decryptFile(encryptedInfPath(request), decrypted, request.passPhrase);
+    ravelin::crypto::decryptFile(text(encryptedInfPath(request)), decrypted, request.passPhrase);
     QCOMPARE(readFile(decrypted), plain + QByteArray(encrypted.size() - plain.size(), '\0'));
     QVERIFY(readFile(decrypted).startsWith("; Created with Korvane Ravelin v6.0\r\n"));
 
     // Another pass phrase replaces the file; the first no longer opens it.
     request.passPhrase = "another sixteen!";
     QVERIFY(WriteEncryptedInf(request).ok());
-    ravelin::crypto::decryptFile(encryptedInfPath(request), decrypted, "sixteen chars ok");
+    ravelin::crypto::decryptFile(text(encryptedInfPath(request)), decrypted, "sixteen chars ok");
     QVERIFY(!readFile(decrypted).startsWith("; Created with"));
-    ravelin::crypto::decryptFile(encryptedInfPath(request), decrypted, "another sixteen!");
+    ravelin::crypto::decryptFile(text(encryptedInfPath(request)), decrypted, "another sixteen!");
     QVERIFY(readFile(decrypted).startsWith(plain));
 }
 
@@ -149,12 +166,12 @@ void TestSetupPackage::encryptedInfWithoutInfFails()
     QTemporaryDir dir;
     SetupPackageRequest request;
     request.cabinetName = "tools";
-    request.outputDirectory = dir.path();
+    request.outputDirectory = bytes(dir.path());
     request.passPhrase = "sixteen chars ok";
     const Result result = WriteEncryptedInf(request);
     QCOMPARE(result.failedStep, Step::OpenInput);
-    QCOMPARE(result.path, dir.filePath("tools.inf"));
-    QVERIFY(!QFileInfo::exists(encryptedInfPath(request)));
+    QCOMPARE(result.path, bytes(dir.filePath("tools.inf")));
+    QVERIFY(!QFileInfo::exists(text(encryptedInfPath(request))));
 
     // An output that cannot be created.
     QVERIFY(writeFile(dir.filePath("tools.inf"), "; Created with Korvane Ravelin v6.0\r\n"));
@@ -167,7 +184,7 @@ void TestSetupPackage::extractsResource()
     QTemporaryDir dir;
     const QString target = dir.filePath("OUT.BIN");
     Result failure;
-    QVERIFY(ExtractResourceToFile("TESTTYPE", "BLOB", target, &failure));
+    QVERIFY(ExtractResourceToFile("TESTTYPE", "BLOB", bytes(target), &failure));
     QVERIFY(failure.ok());
     QCOMPARE(readFile(target), readFile(QStringLiteral(RAVELIN_TEST_BLOB)));
     QVERIFY(QFileInfo(target).permissions() & QFileDevice::ExeOwner);
@@ -179,7 +196,7 @@ void TestSetupPackage::extractReplacesAndMakesExecutable()
     const QString target = dir.filePath("SETUP.EXE");
     QVERIFY(writeFile(target, QByteArray(100000, 'z')));
     QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    QVERIFY(ExtractResourceToFile("TESTTYPE", "BLOB", target));
+    QVERIFY(ExtractResourceToFile("TESTTYPE", "BLOB", bytes(target)));
     QCOMPARE(readFile(target), readFile(QStringLiteral(RAVELIN_TEST_BLOB)));
     QVERIFY(QFileInfo(target).permissions() & QFileDevice::ExeOwner);
 }
@@ -192,7 +209,8 @@ void TestSetupPackage::extractFailures_data()
     QTest::newRow("no such resource") << "NOSUCH" << "" << int(Step::FindResource);
     QTest::newRow("missing directory") << "BLOB" << "missing" << int(Step::CreateFile);
     QTest::newRow("directory in the way") << "BLOB" << "directory" << int(Step::CreateFile);
-    QTest::newRow("disk full") << "BLOB" << "full" << int(Step::WriteFile);
+    QTest::newRow("file-size limit") << "BLOB" << "limit" << int(Step::WriteFile);
+    QTest::newRow("file-size limit, earlier file") << "BLOB" << "limit earlier" << int(Step::WriteFile);
 }
 
 void TestSetupPackage::extractFailures()
@@ -206,16 +224,57 @@ void TestSetupPackage::extractFailures()
         target = dir.filePath("no/SETUP.EXE");
     else if (setup == "directory")
         QVERIFY(QDir(dir.path()).mkdir("SETUP.EXE"));
-    else if (setup == "full")
-        QVERIFY(QFile::link("/dev/full", target));
+    else if (setup == "limit earlier")
+        QVERIFY(writeFile(target, "an earlier setup program"));
     Result failure;
-    QVERIFY(!ExtractResourceToFile("TESTTYPE", resource, target, &failure));
+    {
+        ravelin::test::FileSizeLimit limit(setup.startsWith("limit") ? 32 : RLIM_INFINITY);
+        QVERIFY(!ExtractResourceToFile("TESTTYPE", resource, bytes(target), &failure));
+    }
     QCOMPARE(int(failure.failedStep), step);
-    if (setup.isEmpty() || setup == "full") {
+    if (setup.isEmpty() || setup == "limit") {
         // Nothing is left behind: neither a new file nor the partial one.
         QVERIFY(!QFileInfo(target).exists() && !QFileInfo(target).isSymLink());
     }
-    QVERIFY(QFileInfo::exists("/dev/full"));
+    if (setup == "limit earlier")
+        QCOMPARE(readFile(target), QByteArray("an earlier setup program"));
+    QVERIFY(QDir(dir.path()).entryList({".ravelin-*"}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// A link planted under SETUP.EXE's name is replaced by the setup program and
+// the file it points to is not written; a link to a device is refused and
+// the device left alone.
+void TestSetupPackage::extractReplacesPlantedLink_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("file") << "victim";
+    QTest::newRow("device") << "/dev/full";
+}
+
+void TestSetupPackage::extractReplacesPlantedLink()
+{
+    QFETCH(QString, target);
+    QTemporaryDir dir;
+    if (target == "victim") {
+        target = dir.filePath("victim");
+        QVERIFY(writeFile(target, "the link's target"));
+    }
+    const QString setupExe = dir.filePath("SETUP.EXE");
+    QVERIFY(QFile::link(target, setupExe));
+    Result failure;
+    const bool written = ExtractResourceToFile("TESTTYPE", "BLOB", bytes(setupExe), &failure);
+    if (target == "/dev/full") {
+        QVERIFY(!written);
+        QCOMPARE(failure.failedStep, Step::CreateFile);
+        QCOMPARE(QFileInfo(setupExe).symLinkTarget(), target);
+        struct stat st {};
+        QVERIFY(::stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
+        return;
+    }
+    QVERIFY2(written, failure.describe().c_str());
+    QVERIFY(!QFileInfo(setupExe).isSymLink());
+    QCOMPARE(readFile(setupExe), readFile(QStringLiteral(RAVELIN_TEST_BLOB)));
+    QCOMPARE(readFile(target), QByteArray("the link's target"));
 }
 
 void TestSetupPackage::setupProgramIsEmbedded()
@@ -228,11 +287,11 @@ void TestSetupPackage::setupProgramIsEmbedded()
 
     QTemporaryDir dir;
     SetupPackageRequest request;
-    request.outputDirectory = dir.path();
-    QVERIFY(writeFile(setupExePath(request), "an older setup program"));
+    request.outputDirectory = bytes(dir.path());
+    QVERIFY(writeFile(text(setupExePath(request)), "an older setup program"));
     QVERIFY(ExtractResourceToFile(kSetupResourceType, kSetupResourceName, setupExePath(request)));
-    QCOMPARE(readFile(setupExePath(request)), image);
-    QVERIFY(QFileInfo(setupExePath(request)).isExecutable());
+    QCOMPARE(readFile(text(setupExePath(request))), image);
+    QVERIFY(QFileInfo(text(setupExePath(request))).isExecutable());
 #else
     QSKIP("this build carries no setup program");
 #endif

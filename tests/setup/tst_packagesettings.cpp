@@ -1,6 +1,10 @@
-// Proves how the setup program reads setup.ini: the written example, defaults, empty values, profile rules.
+// Proves how the setup program reads setup.ini: the written example, defaults, empty values, profile rules,
+// and a pipe under its name never waited on.
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 #include "setup/packagesettings.h"
 #include "support/testutil.h"
@@ -13,6 +17,7 @@ private slots:
     void parses_data();
     void parses();
     void missingFileGivesDefaults();
+    void pipeGivesDefaults();
 };
 
 void TestPackageSettings::parses_data()
@@ -55,6 +60,15 @@ void TestPackageSettings::missingFileGivesDefaults()
     QVERIFY(s.encryptedInf.isEmpty() && s.readmeFileName.isEmpty());
     QVERIFY(ravelin::test::writeFile(dir.filePath("setup.ini"), "[General]\r\na1=Read\r\n"));
     QCOMPARE(readSetupIni(dir.path()).title, QStringLiteral("Read"));
+}
+
+void TestPackageSettings::pipeGivesDefaults()
+{
+    QTemporaryDir dir;
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("setup.ini")).constData(), 0600), 0);
+    const PackageSettings s = readSetupIni(dir.path());
+    QCOMPARE(s.title, QStringLiteral("Vaultline"));
+    QVERIFY(s.encryptedInf.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPackageSettings)

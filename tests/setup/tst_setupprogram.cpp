@@ -84,6 +84,7 @@ private slots:
     void installsPackageEndToEnd();
     void wrongPassPhraseEndsAndInstallsNothing();
     void fifteenCharactersGiveLengthMessage();
+    void phraseWithoutWindows1252ByteRefused();
     void missingSetupIniGivesDefaultsAndDecryptionMessage();
     void cabinetLackingAFileShowsInstallError();
     void hostileInfWritesNothingOutside();
@@ -151,17 +152,18 @@ void TestSetupProgram::makePackage(const QStringList& listed, const QByteArray& 
 
     distribution::SetupPackageRequest request;
     request.cabinetName = "tools";
-    request.outputDirectory = m_work;
+    request.outputDirectory = QFile::encodeName(m_work).toStdString();
     request.installDirectory = distribution::kDefaultInstallDirectory;
     request.title = "Tools Setup";
-    request.description = kDescription;
+    request.description = kDescription.toStdString();
     request.readmeFileName = "readme.txt";
     request.passPhrase = kPassPhrase;
     distribution::InfRequest inf = request.infRequest();
-    inf.fileNames = listed.isEmpty() ? m_files.keys() : listed;
+    for (const QString& name : listed.isEmpty() ? m_files.keys() : listed)
+        inf.fileNames.push_back(name.toStdString());
     QVERIFY(distribution::WriteInfFile(inf).ok());
     if (!infOverride.isEmpty())
-        QVERIFY(writeFile(distribution::infFilePath(inf), infOverride));
+        QVERIFY(writeFile(QFile::decodeName(QByteArray::fromStdString(distribution::infFilePath(inf))), infOverride));
     QVERIFY(distribution::WriteSetupIni(request).ok());
     QVERIFY(distribution::WriteEncryptedInf(request).ok());
     QVERIFY(distribution::ExtractResourceToFile("IMAGE", "SETUP", distribution::setupExePath(request)));
@@ -320,6 +322,39 @@ void TestSetupProgram::fifteenCharactersGiveLengthMessage()
     QVERIFY(test::fileTree(m_dest).isEmpty());
 }
 
+// The key is the phrase in Windows-1252: a phrase with a character that has
+// no byte there is refused in the dialog, which stays, and nothing is written.
+void TestSetupProgram::phraseWithoutWindows1252ByteRefused()
+{
+    makePackage();
+    const QStringList before = test::fileTree(m_package);
+    SetupBanner banner(m_package);
+    bool stayed = false, focused = false;
+    m_fake.dialogHandlers.push_back([&](QDialog* dialog) {
+        auto* d = qobject_cast<PassPhraseDialog*>(dialog);
+        d->show();
+        d->activateWindow();
+        d->Edit1->setText(QString::fromUtf8("пароль для файла"));
+        d->Button1->setFocus();
+        QTest::mouseClick(d->Button1, Qt::LeftButton);
+        stayed = d->isVisible();
+        focused = d->focusWidget() == d->Edit1;
+        QTest::mouseClick(d->Button2, Qt::LeftButton);
+        return d->result();
+    });
+    QCOMPARE(banner.run(), 1);
+    QVERIFY(stayed);
+    QVERIFY(focused);
+    QCOMPARE(m_fake.messageTexts(),
+             QStringList{QString::fromUtf8("The Pass Phrase contains the character \"п\", which cannot be used in a "
+                                           "Pass Phrase.  Please use only characters of the Western (Windows-1252) "
+                                           "character set.")});
+    QCOMPARE(m_fake.messages[0].message.icon, ui::Icon::Error);
+    QCOMPARE(m_fake.beeps, QList<ui::Beep>{ui::Beep::Error});
+    QCOMPARE(banner.passPhraseDialog()->statusText(), QString());
+    QCOMPARE(test::fileTree(m_package), before);
+}
+
 void TestSetupProgram::missingSetupIniGivesDefaultsAndDecryptionMessage()
 {
     makePackage();
@@ -396,6 +431,7 @@ void TestSetupProgram::brokenEncryptedFiles_data()
     QTest::newRow("INF cut to whole blocks") << "in_ blocks" << QStringList{kWrong} << 1;
     QTest::newRow("garbage INF") << "in_ garbage" << QStringList{kWrong} << 1;
     QTest::newRow("truncated cabinet") << "ecf cut" << QStringList{kCabDecryption} << 1;
+    QTest::newRow("cabinet cut inside a block") << "ecf cut odd" << QStringList{kCabDecryption} << 1;
     QTest::newRow("garbage cabinet") << "ecf garbage" << QStringList{kCabDecryption} << 1;
     QTest::newRow("cabinet missing") << "ecf missing" << QStringList{kCabDecryption} << 1;
     QTest::newRow("cabinet outside") << "a5 outside" << QStringList{kCabDecryption} << 1;
@@ -423,6 +459,8 @@ void TestSetupProgram::brokenEncryptedFiles()
         QVERIFY(writeFile(in, test::randomBytes(inBytes.size(), 9)));
     else if (damage == "ecf cut")
         QVERIFY(writeFile(ecf, readFile(ecf).left(1000)));
+    else if (damage == "ecf cut odd")
+        QVERIFY(writeFile(ecf, readFile(ecf).left(1001)));
     else if (damage == "ecf garbage")
         QVERIFY(writeFile(ecf, test::randomBytes(8000, 4)));
     else if (damage == "ecf missing")
@@ -467,6 +505,12 @@ void TestSetupProgram::brokenEncryptedFiles()
     QVERIFY(!QFileInfo::exists(m_root->filePath("evil.cab")));
     QCOMPARE(readFile(m_work + "/tools.inf"), outsideInf);
     QCOMPARE(readFile(m_work + "/tools.cab"), outsideCab);
+    if (damage == "ecf cut odd" || damage.startsWith("in_ cut") || damage == "in_ empty") {
+        // Not an encrypted file: refused before anything is written.
+        QVERIFY(!QFileInfo::exists(m_package + "/tools.cab"));
+    }
+    if (damage == "in_ cut" || damage == "in_ empty")
+        QVERIFY(!QFileInfo::exists(m_package + "/tools.inf"));
 }
 
 void TestSetupProgram::readmeMissingAndCancelInReady()

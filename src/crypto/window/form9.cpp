@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "crypto/blowfish.h"
+#include "crypto/codepage.h"
 #include "crypto/window/animate.h"
 #include "platform/paths.h"
 #include "ui/icons.h"
@@ -40,6 +42,18 @@ template <typename W> W* place(W* widget, const char* name, int x, int y, int w,
 const QString kShortPassPhrase =
     QStringLiteral("You have not entered the correct number of Characters for a valid Pass Phrase.  "
                    "Please enter some more text.");
+
+// The bytes of the file a path text names, or false when the text cannot
+// stand for a name on disk: the file dialog shows a name byte that is not
+// UTF-8 as U+FFFD, and the bytes of that text would name another file.
+bool exactPath(const QString& text, std::string* bytes)
+{
+    const QByteArray encoded = QFile::encodeName(text);
+    if (text.contains(QChar::ReplacementCharacter) || QFile::decodeName(encoded) != text)
+        return false;
+    *bytes = encoded.toStdString();
+    return true;
+}
 
 // Lets the window paint what has just changed; the user's input waits.
 void repaintNow()
@@ -191,7 +205,24 @@ void TForm9::Button1Click()
         Edit1->setFocus();
         return;
     }
-    runOperation(RadioButton1->isChecked());
+    // The key is the phrase in Windows-1252; a character without a byte there
+    // would have to become another one, and different phrases one key.
+    if (const char32_t c = firstUnmappedCharacter(Edit1->text())) {
+        ui::beep(ui::Beep::Error);
+        ui::showMessage(this, unmappedPassPhraseMessage(c), ui::Icon::Error, ui::Ok);
+        Edit1->setFocus();
+        return;
+    }
+    const bool encrypt = RadioButton1->isChecked();
+    std::string input;
+    if (!exactPath(Edit2->text(), &input)) {
+        ui::beep(ui::Beep::Error);
+        ui::showMessage(this, QStringLiteral("Cannot open file ") + Edit2->text(), ui::Icon::Error, ui::Ok);
+        StatusBar1->setPanelText(0, encrypt ? QStringLiteral("Error during encryption")
+                                            : QStringLiteral("Error during Decryption"));
+        return;
+    }
+    runOperation(encrypt);
 }
 
 bool TForm9::runOperation(bool encrypt)
@@ -210,6 +241,7 @@ bool TForm9::runOperation(bool encrypt)
         auto* fish = new TBlowFish(this);
         (encrypt ? Encryptor : Decryptor) = fish;
         fish->setInputType(TBlowFish::SourceFile);
+        // The text has been checked to stand for its bytes (exactPath).
         fish->setInputFilePath(file);
         fish->setOutputFilePath(
             paths::changeExtension(file, encrypt ? QStringLiteral(".ecf") : QStringLiteral(".cab")));

@@ -3,6 +3,14 @@
 // file (.ecf) with a pass phrase of 16 to 56 characters and decrypts one back
 // into a .cab beside it. A modal tool window made fresh for every use.
 //
+// The pass phrase keys with its Windows-1252 bytes: a phrase holding a
+// character without one is refused with a message, like a short one. The
+// file box's text must stand for the file's bytes: a name that was not UTF-8
+// (shown with U+FFFD) is refused with "Cannot open file <text>" rather than
+// reaching another file. The cipher refuses pipes and devices without
+// waiting, and for decryption anything that is not whole 8-byte blocks; its
+// output is written beside the final name and renamed over it when complete.
+//
 // Help: every control with a help topic carries it as the int dynamic
 // property "helpContext"; the title bar offers context help.
 //

@@ -13,6 +13,9 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <limits>
+#include <QFile>
+
+#include "crypto/codepage.h"
 
 #include "ui/prompter.h"
 
@@ -343,26 +346,36 @@ void TForm7::showPage(Page which)
     }
 }
 
+namespace {
+
+// The bytes the writers take for a field's text.
+std::string bytesOf(const QString& text)
+{
+    return QFile::encodeName(text).toStdString();
+}
+
+} // namespace
+
 InfRequest TForm7::infRequest() const
 {
     InfRequest r;
-    r.cabinetName = Edit1->text();
-    r.outputDirectory = Edit2->text();
-    r.installDirectory = Edit3->text();
+    r.cabinetName = bytesOf(Edit1->text());
+    r.outputDirectory = bytesOf(Edit2->text());
+    r.installDirectory = bytesOf(Edit3->text());
     for (int i = 0; i < ListBox1->count(); ++i)
-        r.fileNames.append(ListBox1->item(i)->text());
+        r.fileNames.push_back(bytesOf(ListBox1->item(i)->text()));
     return r;
 }
 
 SetupPackageRequest TForm7::setupRequest() const
 {
     SetupPackageRequest r;
-    r.cabinetName = Edit1->text();
-    r.outputDirectory = Edit2->text();
-    r.installDirectory = Edit3->text();
-    r.title = Edit4->text();
-    r.description = Edit5->text();
-    r.readmeFileName = Edit6->text();
+    r.cabinetName = bytesOf(Edit1->text());
+    r.outputDirectory = bytesOf(Edit2->text());
+    r.installDirectory = bytesOf(Edit3->text());
+    r.title = bytesOf(Edit4->text());
+    r.description = bytesOf(Edit5->text());
+    r.readmeFileName = bytesOf(Edit6->text());
     r.passPhrase = Edit7->text();
     return r;
 }
@@ -464,6 +477,13 @@ void TForm7::Button11Click()
         Edit7->setFocus();
         return;
     }
+    // The key is the phrase in Windows-1252: a character without a byte there
+    // is refused, never replaced by another.
+    if (const char32_t c = crypto::firstUnmappedCharacter(Edit7->text())) {
+        showError(crypto::unmappedPassPhraseMessage(c));
+        Edit7->setFocus();
+        return;
+    }
     const SetupPackageRequest request = setupRequest();
     if (!WriteEncryptedInf(request)) {
         showError(encryptionFailureMessage(request));
@@ -471,7 +491,7 @@ void TForm7::Button11Click()
     }
     // Without its setup program the package is not complete: say so and let
     // the user fix the directory and press Finish again.
-    const QString setupExe = setupExePath(request);
+    const std::string setupExe = setupExePath(request);
     if (!ExtractResourceToFile(QString::fromLatin1(kSetupResourceType), QString::fromLatin1(kSetupResourceName),
                                setupExe)) {
         showError(setupProgramFailureMessage(setupExe));

@@ -1,7 +1,8 @@
-// Proves TForm9 keeps its controls, the pass-phrase rule, the open dialog per
-// mode, the status texts and messages, and writes .ecf / .cab files beside
-// the chosen file.
+// Proves TForm9 keeps its controls, the pass-phrase rule (Windows-1252 characters only), the open dialog
+// per mode, the status texts and messages, writes .ecf / .cab files beside the chosen file, and refuses
+// what is not an encrypted file, a pipe, or a file name that is not the bytes of its text.
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "crypto/blowfish.h"
 #include "crypto/window/animate.h"
@@ -325,6 +330,109 @@ private slots:
         QCOMPARE(m_prompter->dialogs.size(), 2);
         QCOMPARE(m_prompter->dialogs[0].className, QStringLiteral("ravelin::crypto::TForm9"));
         QCOMPARE(owner.findChildren<TForm9*>().size(), 0);
+    }
+
+    // A phrase with a character that has no Windows-1252 byte cannot be the
+    // key: refused like a short one, nothing touched.
+    void phraseWithoutWindows1252ByteRefused_data()
+    {
+        QTest::addColumn<QString>("phrase");
+        QTest::addColumn<QString>("character");
+        QTest::newRow("cyrillic") << QString::fromUtf8("пароль для файла") << QString::fromUtf8("п");
+        QTest::newRow("greek") << QString::fromUtf8("my κωδικός here!") << QString::fromUtf8("κ");
+        QTest::newRow("cjk") << QString::fromUtf8("密码密码密码密码密码密码密码密码") << QString::fromUtf8("密");
+    }
+
+    void phraseWithoutWindows1252ByteRefused()
+    {
+        QFETCH(QString, phrase);
+        QFETCH(QString, character);
+        TForm9& f = *m_form;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.Edit1->setText(phrase);
+        f.Edit2->setText(path("disk1.cab"));
+        QTest::mouseClick(f.Button1, Qt::LeftButton);
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{"The Pass Phrase contains the character \"" + character +
+                             "\", which cannot be used in a Pass Phrase.  Please use only characters of the "
+                             "Western (Windows-1252) character set."});
+        QCOMPARE(m_prompter->beeps, QList<ui::Beep>{ui::Beep::Error});
+        QCOMPARE(m_prompter->messages[0].message.icon, ui::Icon::Error);
+        QCOMPARE(QApplication::focusWidget(), f.Edit1);
+        QCOMPARE(f.StatusBar1->panelText(0), QString());
+        QVERIFY(!QFile::exists(path("disk1.ecf")));
+    }
+
+    // A chosen file whose name is not UTF-8 reaches the window as text with
+    // U+FFFD in it; that text names another file, so the choice is refused
+    // and neither file is touched.
+    void fileNameThatIsNotItsTextRefused()
+    {
+        TForm9& f = *m_form;
+        const QByteArray dir = QFile::encodeName(m_dir->path());
+        for (const QByteArray& name : {QByteArray("/disk\xff.cab"), QByteArray("/disk\xef\xbf\xbd.cab")}) {
+            const int fd = ::open((dir + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "cabinet", 7), ssize_t(7));
+            ::close(fd);
+        }
+        const QString shown = QFile::decodeName(dir + "/disk\xff.cab");
+        QVERIFY(shown.contains(QChar::ReplacementCharacter));
+        m_prompter->fileAnswers.push_back(QStringList{shown});
+        f.Edit1->setText(kPhrase16);
+        QTest::mouseClick(f.SpeedButton1, Qt::LeftButton);
+        QCOMPARE(f.Edit2->text(), shown);
+        QTest::mouseClick(f.Button1, Qt::LeftButton);
+        QCOMPARE(m_prompter->messageTexts(), QStringList{"Cannot open file " + shown});
+        QCOMPARE(m_prompter->beeps, QList<ui::Beep>{ui::Beep::Error});
+        QCOMPARE(m_prompter->messages[0].message.icon, ui::Icon::Error);
+        QCOMPARE(f.StatusBar1->panelText(0), QStringLiteral("Error during encryption"));
+        struct stat st {};
+        QVERIFY(::stat((dir + "/disk\xff.ecf").constData(), &st) != 0);
+        QVERIFY(::stat((dir + "/disk\xef\xbf\xbd.ecf").constData(), &st) != 0);
+        // QTemporaryDir removes by text, which cannot name the first file.
+        QCOMPARE(::unlink((dir + "/disk\xff.cab").constData()), 0);
+    }
+
+    // What is not an encrypted file (empty, not whole 8-byte blocks) and what
+    // is not a regular file (a pipe) is refused at once with the window's
+    // error message; nothing is written beside it and an earlier output stays.
+    void inputsThatAreRefused_data()
+    {
+        QTest::addColumn<bool>("decrypt");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("empty .ecf") << true << "cut0.ecf" << "cut0.cab";
+        QTest::newRow("7-byte .ecf") << true << "cut7.ecf" << "cut7.cab";
+        QTest::newRow("9-byte .ecf") << true << "cut9.ecf" << "cut9.cab";
+        QTest::newRow("pipe, encrypt") << false << "pipe.cab" << "pipe.ecf";
+        QTest::newRow("pipe, decrypt") << true << "pipe.ecf" << "pipe.cab";
+    }
+
+    void inputsThatAreRefused()
+    {
+        QFETCH(bool, decrypt);
+        QFETCH(QString, input);
+        QFETCH(QString, output);
+        TForm9& f = *m_form;
+        if (input.startsWith("pipe"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path(input)).constData(), 0600), 0);
+        else
+            QVERIFY(writeFile(path(input), randomBytes(input.mid(3, 1).toInt(), 2)));
+        QVERIFY(writeFile(path(output), "an earlier file"));
+        f.Edit1->setText(kPhrase16);
+        if (decrypt)
+            QTest::mouseClick(f.RadioButton2, Qt::LeftButton);
+        f.Edit2->setText(path(input));
+        QTest::mouseClick(f.Button1, Qt::LeftButton);
+        QCOMPARE(m_prompter->messageTexts(),
+                 QStringList{"An error occured while trying to " + QString(decrypt ? "Decrypt " : "Encrypt ") +
+                             path(input) + ".  Please check that all parameters are correct and try again."});
+        QCOMPARE(f.StatusBar1->panelText(0),
+                 decrypt ? QStringLiteral("Error during Decryption") : QStringLiteral("Error during encryption"));
+        QCOMPARE(readFile(path(output)), QByteArray("an earlier file"));
+        QCOMPARE(QDir(m_dir->path()).entryList({".ravelin-*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
 private:

@@ -10,6 +10,7 @@
 
 #include "distribution/setuppackage.h"
 #include "distribution/wizard/form7.h"
+#include "distribution/filesizelimit.h"
 #include "support/fakeprompter.h"
 #include "support/testutil.h"
 #include "wizardfixture.h"
@@ -587,8 +588,10 @@ private slots:
         QTest::addColumn<QString>("report");
         QTest::newRow("directory in the way") << "directory"
                                               << "Cannot create file OUT/setup.ini";
-        QTest::newRow("disk full") << "full"
-                                   << "Disk full";
+        QTest::newRow("link to a device") << "device"
+                                          << "Cannot create file OUT/setup.ini";
+        QTest::newRow("file-size limit") << "limit"
+                                         << "File too large";
     }
     void setupIniFails()
     {
@@ -596,28 +599,88 @@ private slots:
         QFETCH(QString, report);
         report.replace(QStringLiteral("OUT"), m_out);
         const QString ini = out(QStringLiteral("setup.ini"));
+        const QByteArray earlier = "[General]\r\na1=earlier\r\n";
         if (obstacle == QLatin1String("directory"))
             QVERIFY(QDir().mkpath(ini));
-        else
+        else if (obstacle == QLatin1String("device"))
             QVERIFY(QFile::link(QStringLiteral("/dev/full"), ini));
+        else
+            QVERIFY(test::writeFile(ini, earlier));
 
         run(source(), [&](TForm7& w) {
             goTo(w, Page::Step2);
-            click(w.Button8);
+            {
+                test::FileSizeLimit limit(obstacle == QLatin1String("limit") ? 8 : RLIM_INFINITY);
+                click(w.Button8);
+            }
             QCOMPARE(w.currentPage(), Page::Step2);
             QCOMPARE(w.windowTitle(), QStringLiteral("Distribution Wizard - Step 2"));
             expectError(report);
+            // A failed write leaves an earlier setup.ini whole and no partial file.
+            if (obstacle == QLatin1String("limit"))
+                QCOMPARE(test::readFile(ini), earlier);
+            QVERIFY(QDir(m_out).entryList({".ravelin-*"}, QDir::Files | QDir::Hidden).isEmpty());
 
             // Once the obstacle is gone, Next goes on.
             if (obstacle == QLatin1String("directory"))
                 QVERIFY(QDir().rmdir(ini));
-            else
+            else if (obstacle == QLatin1String("device"))
                 QVERIFY(QFile::remove(ini));
             click(w.Button8);
             QCOMPARE(w.currentPage(), Page::Step3);
             w.reject();
         });
         QCOMPARE(test::crlfLines(test::readFile(ini)).value(0), QStringLiteral("[General]"));
+        QVERIFY(!test::readFile(ini).contains("earlier"));
+    }
+
+    // Finish keys with the phrase's Windows-1252 bytes: "€" is byte 0x80, and a
+    // phrase with a character that has no byte there is refused with a message,
+    // the wizard staying on Step 3 and writing nothing.
+    void passPhraseCharacters_data()
+    {
+        QTest::addColumn<QString>("phrase");
+        QTest::addColumn<QByteArray>("key"); // empty: refused
+        QTest::newRow("euro") << QString::fromUtf8("€ for sixteen ok") << QByteArray("\x80 for sixteen ok");
+        QTest::newRow("cyrillic") << QString::fromUtf8("пароль для файла") << QByteArray();
+        QTest::newRow("greek") << QString::fromUtf8("κωδικός αρχείου!") << QByteArray();
+        QTest::newRow("cjk") << QString::fromUtf8("密码密码密码密码密码密码密码密码") << QByteArray();
+    }
+    void passPhraseCharacters()
+    {
+        QFETCH(QString, phrase);
+        QFETCH(QByteArray, key);
+        run(source(), [&](TForm7& w) {
+            goTo(w, Page::Step3);
+            w.Edit7->setText(phrase);
+            click(w.Button11);
+            if (key.isEmpty()) {
+                QCOMPARE(w.currentPage(), Page::Step3);
+                QCOMPARE(m_fake.messageTexts().size(), 1);
+                QVERIFY(m_fake.messageTexts().first().startsWith(
+                    QStringLiteral("The Pass Phrase contains the character \"") + phrase.left(1) + "\""));
+                QCOMPARE(m_fake.beeps, QList<ui::Beep>{ui::Beep::Error});
+                QCOMPARE(w.focusWidget(), w.Edit7);
+            } else {
+                QCOMPARE(w.currentPage(), Page::Complete);
+            }
+            w.reject();
+        });
+        if (key.isEmpty()) {
+            QCOMPARE(filesInOutput(), (QStringList{"setup.ini", "tools.inf"}));
+            return;
+        }
+#ifdef RAVELIN_HAVE_OPENSSL
+        const QByteArray inf = test::readFile(out(QStringLiteral("tools.inf")));
+        const QByteArray encrypted = test::readFile(out(QStringLiteral("tools.in_")));
+        BF_KEY schedule;
+        BF_set_key(&schedule, int(key.size()), reinterpret_cast<const unsigned char*>(key.constData()));
+        QByteArray plain(encrypted.size(), '\0');
+        for (qsizetype i = 0; i < encrypted.size(); i += 8)
+            BF_ecb_encrypt(reinterpret_cast<const unsigned char*>(encrypted.constData() + i),
+                           reinterpret_cast<unsigned char*>(plain.data() + i), &schedule, BF_DECRYPT);
+        QCOMPARE(plain, inf + QByteArray(encrypted.size() - inf.size(), '\0'));
+#endif
     }
 
     void infDeletedBeforeFinish()
