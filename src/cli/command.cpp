@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <getopt.h>
 
+#include "platform/io.h"
+
 namespace ravelin::cli {
 
 static std::vector<Command>& table()
@@ -25,44 +27,6 @@ void error(const std::string& text)
     std::fprintf(stderr, "ravelin-cab: %s\n", escaped(text).c_str());
 }
 
-namespace {
-
-// Length of the valid UTF-8 sequence at `i` (overlong forms, surrogates and
-// values above U+10FFFF are invalid), or 0.
-std::size_t utf8Length(const std::string& s, std::size_t i)
-{
-    const auto at = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b = at(i);
-    std::size_t n;
-    unsigned cp;
-    if (b < 0x80)
-        return 1;
-    if (b >= 0xc2 && b <= 0xdf) {
-        n = 2;
-        cp = b & 0x1f;
-    } else if (b >= 0xe0 && b <= 0xef) {
-        n = 3;
-        cp = b & 0x0f;
-    } else if (b >= 0xf0 && b <= 0xf4) {
-        n = 4;
-        cp = b & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size())
-        return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((at(i + k) & 0xc0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (at(i + k) & 0x3f);
-    }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (n == 4 && (cp < 0x10000 || cp > 0x10ffff)))
-        return 0;
-    return n;
-}
-
-}  // namespace
-
 std::string escaped(const std::string& bytes)
 {
     std::string out;
@@ -75,7 +39,7 @@ std::string escaped(const std::string& bytes)
     };
     for (std::size_t i = 0; i < bytes.size();) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        const std::size_t n = utf8Length(bytes, i);
+        const std::size_t n = io::utf8SequenceLength(bytes.data(), bytes.size(), i);
         if (n == 0) {
             // Not UTF-8: kept as it is, unless a terminal could take it as a C1 control.
             if (b >= 0x80 && b <= 0x9f)

@@ -198,6 +198,49 @@ bool sameFile(const std::string& a, const std::string& b)
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sameFile(sa, sb);
 }
 
+std::size_t utf8SequenceLength(const char* data, std::size_t size, std::size_t i)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(data);
+    const unsigned char b = s[i];
+    std::size_t n;
+    uint32_t cp;
+    if (b < 0x80)
+        return 1;
+    if (b >= 0xc2 && b <= 0xdf) {
+        n = 2;
+        cp = b & 0x1f;
+    } else if (b >= 0xe0 && b <= 0xef) {
+        n = 3;
+        cp = b & 0x0f;
+    } else if (b >= 0xf0 && b <= 0xf4) {
+        n = 4;
+        cp = b & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > size)
+        return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((s[i + k] & 0xc0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (s[i + k] & 0x3f);
+    }
+    if ((n == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (n == 4 && (cp < 0x10000 || cp > 0x10ffff)))
+        return 0;
+    return n;
+}
+
+bool isUtf8(const char* data, std::size_t size)
+{
+    for (std::size_t i = 0; i < size;) {
+        const std::size_t n = utf8SequenceLength(data, size, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
 std::string directoryPart(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');

@@ -88,6 +88,13 @@ bool sameFile(const struct stat& a, const struct stat& b);
 // either does not exist.
 bool sameFile(const std::string& a, const std::string& b);
 
+// Length of the valid UTF-8 sequence that starts at `data[i]` (overlong
+// forms, surrogates and values above U+10FFFF are invalid), or 0 when the
+// bytes there are not valid UTF-8. `i` must be below `size`.
+std::size_t utf8SequenceLength(const char* data, std::size_t size, std::size_t i);
+// Whether all `size` bytes are valid UTF-8.
+bool isUtf8(const char* data, std::size_t size);
+
 // The part of `path` up to and including its last "/" ("" when none) and the
 // part after it.
 std::string directoryPart(const std::string& path);

@@ -12,41 +12,6 @@ namespace ravelin::tools {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at `i` (overlong forms, surrogates and
-// values above U+10FFFF are not valid), or 0.
-qsizetype utf8Length(const QByteArray& s, qsizetype i)
-{
-    const auto at = [&s](qsizetype k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b = at(i);
-    qsizetype n;
-    char32_t cp;
-    if (b < 0x80)
-        return 1;
-    if (b >= 0xc2 && b <= 0xdf) {
-        n = 2;
-        cp = b & 0x1f;
-    } else if (b >= 0xe0 && b <= 0xef) {
-        n = 3;
-        cp = b & 0x0f;
-    } else if (b >= 0xf0 && b <= 0xf4) {
-        n = 4;
-        cp = b & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size())
-        return 0;
-    for (qsizetype k = 1; k < n; ++k) {
-        if ((at(i + k) & 0xc0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (at(i + k) & 0x3f);
-    }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) ||
-        (n == 4 && (cp < 0x10000 || cp > 0x10ffff)))
-        return 0;
-    return n;
-}
-
 void appendHex(QString& out, unsigned value)
 {
     out += QStringLiteral("\\x");
@@ -84,7 +49,7 @@ QString displayPath(const QByteArray& bytes)
     out.reserve(bytes.size());
     for (qsizetype i = 0; i < bytes.size();) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        const qsizetype n = utf8Length(bytes, i);
+        const qsizetype n = qsizetype(io::utf8SequenceLength(bytes.constData(), std::size_t(bytes.size()), std::size_t(i)));
         if (n == 0) {
             appendHex(out, b);
             ++i;

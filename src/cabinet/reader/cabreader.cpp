@@ -1,386 +1,924 @@
 #include "cabinet/reader/cabreader.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <mspack.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
-#include <sys/stat.h>
+#include <map>
+#include <new>
 #include <unistd.h>
+#include <unordered_map>
+
+#include "cabinet/reader/folders.h"
+#include "platform/io.h"
 
 namespace ravelin::cabreader {
 
 namespace {
 
-// libmspack reaches files only through this table. Files are plain
-// descriptors; when `discard` is set, files opened for writing swallow their
-// data, which is how a cabinet is tested without writing anything.
-struct FdFile {
-    int fd = -1;
-    bool sink = false;
+// Limits as libmspack applies them when it extracts (its cab.h): a data block
+// expands to at most 32 KiB, and no file reaches past 65,535 such blocks.
+constexpr off_t kBlockMax = 32768;
+constexpr off_t kLengthMax = kBlockMax * 65535;
+
+// Overlapping files are served from their union, held in memory up to this
+// size and in an anonymous temporary file beyond it.
+constexpr off_t kMemoryUnionLimit = 16 << 20;
+constexpr std::size_t kCopyChunk = 256 * 1024;
+
+// The names libmspack is given: the cabinet, and "the output of the current
+// extraction". libmspack opens files only through our callbacks, which map
+// these names to the cabinet's descriptor and to the current sink; no path
+// is ever opened again by name.
+constexpr char kCabinetName[] = "(cabinet)";
+constexpr char kOutputName[] = "(output)";
+
+// ---- where decompressed bytes go ---------------------------------------
+
+class Sink {
+public:
+    virtual ~Sink() = default;
+    bool put(const void* data, std::size_t count)
+    {
+        if (!write(data, count))
+            return false;
+        m_count += count;
+        return true;
+    }
+    // Bytes taken so far.
+    uint64_t count() const { return m_count; }
+
+    int error = 0;          // errno of a failed write
+    std::string failedPath; // the file it failed on
+
+protected:
+    virtual bool write(const void* data, std::size_t count) = 0;
+
+private:
+    uint64_t m_count = 0;
 };
 
+class DiscardSink : public Sink {
+    bool write(const void*, std::size_t) override { return true; }
+};
+
+using Outputs = std::vector<std::pair<std::unique_ptr<io::OutputFile>, const Destination*>>;
+
+// Every output of one entry gets the same bytes.
+class OutputsSink : public Sink {
+public:
+    explicit OutputsSink(Outputs* outputs) : m_outputs(outputs) {}
+
+private:
+    bool write(const void* data, std::size_t count) override
+    {
+        for (auto& [file, destination] : *m_outputs) {
+            if (!file->write(data, count)) {
+                error = file->error();
+                failedPath = destination->displayPath;
+                return false;
+            }
+        }
+        return true;
+    }
+    Outputs* m_outputs;
+};
+
+// A union of overlapping files held in memory; the buffer is reserved to the
+// union's size beforehand, so nothing is allocated inside libmspack's call.
+class MemorySink : public Sink {
+public:
+    explicit MemorySink(std::string* buffer) : m_buffer(buffer) {}
+
+private:
+    bool write(const void* data, std::size_t count) override
+    {
+        if (m_buffer->size() + count > m_buffer->capacity()) {
+            error = ENOMEM;
+            failedPath = "(memory)";
+            return false;
+        }
+        m_buffer->append(static_cast<const char*>(data), count);
+        return true;
+    }
+    std::string* m_buffer;
+};
+
+class FdSink : public Sink {
+public:
+    FdSink(int fd, std::string what) : m_fd(fd), m_what(std::move(what)) {}
+
+private:
+    bool write(const void* data, std::size_t count) override
+    {
+        if (io::writeAll(m_fd, data, count))
+            return true;
+        error = errno;
+        failedPath = m_what;
+        return false;
+    }
+    int m_fd;
+    std::string m_what;
+};
+
+// ---- libmspack's system table ------------------------------------------
+
 struct ReaderSystem {
-    mspack_system base;
-    bool discard = false;
+    mspack_system base; // first: libmspack hands &base back to the callbacks
+    int cabinetFd = -1;
+    Sink* sink = nullptr; // where an extraction's output goes, or none
+    int readError = 0;    // errno of the last failed cabinet read
+};
+
+// One file libmspack holds open. Reads go through pread-like positioning on
+// the shared descriptor, so every handle keeps its own offset.
+struct Handle {
+    ReaderSystem* sys = nullptr;
+    bool output = false;
+    int fd = -1;
+    io::Fd owned;
+    off_t pos = 0;
 };
 
 mspack_file* sysOpen(mspack_system* self, const char* filename, int mode)
 {
     auto* sys = reinterpret_cast<ReaderSystem*>(self);
-    auto* f = new (std::nothrow) FdFile;
-    if (!f)
+    auto* h = new (std::nothrow) Handle;
+    if (!h)
         return nullptr;
-    if (mode == MSPACK_SYS_OPEN_WRITE && sys->discard) {
-        f->sink = true;
-        return reinterpret_cast<mspack_file*>(f);
+    h->sys = sys;
+    if (mode == MSPACK_SYS_OPEN_WRITE && sys->sink && std::strcmp(filename, kOutputName) == 0) {
+        h->output = true;
+        return reinterpret_cast<mspack_file*>(h);
     }
-    int flags = O_CLOEXEC;
-    switch (mode) {
-    case MSPACK_SYS_OPEN_READ: flags |= O_RDONLY; break;
-    case MSPACK_SYS_OPEN_WRITE: flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW; break;
-    case MSPACK_SYS_OPEN_UPDATE: flags |= O_RDWR; break;
-    case MSPACK_SYS_OPEN_APPEND: flags |= O_WRONLY | O_APPEND; break;
-    default: delete f; return nullptr;
+    if (mode == MSPACK_SYS_OPEN_READ) {
+        if (std::strcmp(filename, kCabinetName) == 0 && sys->cabinetFd >= 0) {
+            h->fd = sys->cabinetFd;
+            return reinterpret_cast<mspack_file*>(h);
+        }
+        // Any other file libmspack might ask for is read the same safe way:
+        // regular files only, never blocking in open().
+        int error = 0;
+        h->owned = io::openForReading(filename, &error);
+        if (h->owned) {
+            h->fd = h->owned.get();
+            return reinterpret_cast<mspack_file*>(h);
+        }
     }
-    f->fd = ::open(filename, flags, 0666);
-    if (f->fd < 0) {
-        delete f;
-        return nullptr;
-    }
-    return reinterpret_cast<mspack_file*>(f);
+    delete h;
+    return nullptr;
 }
 
 void sysClose(mspack_file* file)
 {
-    auto* f = reinterpret_cast<FdFile*>(file);
-    if (f->fd >= 0)
-        ::close(f->fd);
-    delete f;
+    delete reinterpret_cast<Handle*>(file);
 }
 
 int sysRead(mspack_file* file, void* buffer, int bytes)
 {
-    auto* f = reinterpret_cast<FdFile*>(file);
-    if (f->sink || bytes < 0)
+    auto* h = reinterpret_cast<Handle*>(file);
+    if (h->output || bytes < 0)
         return -1;
-    int done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::read(f->fd, static_cast<char*>(buffer) + done, size_t(bytes - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        done += int(n);
+    if (::lseek(h->fd, h->pos, SEEK_SET) < 0) {
+        h->sys->readError = errno;
+        return -1;
     }
-    return done;
+    const ssize_t n = io::readAll(h->fd, buffer, std::size_t(bytes));
+    if (n < 0) {
+        h->sys->readError = errno;
+        return -1;
+    }
+    h->pos += n;
+    return int(n);
 }
 
 int sysWrite(mspack_file* file, void* buffer, int bytes)
 {
-    auto* f = reinterpret_cast<FdFile*>(file);
-    if (bytes < 0)
+    auto* h = reinterpret_cast<Handle*>(file);
+    if (!h->output || bytes < 0 || !h->sys->sink)
         return -1;
-    if (f->sink)
-        return bytes;
-    int done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::write(f->fd, static_cast<char*>(buffer) + done, size_t(bytes - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        done += int(n);
-    }
-    return done;
+    return h->sys->sink->put(buffer, std::size_t(bytes)) ? bytes : -1;
 }
 
 int sysSeek(mspack_file* file, off_t offset, int mode)
 {
-    auto* f = reinterpret_cast<FdFile*>(file);
-    if (f->sink)
+    auto* h = reinterpret_cast<Handle*>(file);
+    if (h->output)
         return -1;
-    int whence = SEEK_SET;
-    if (mode == MSPACK_SYS_SEEK_CUR)
-        whence = SEEK_CUR;
-    else if (mode == MSPACK_SYS_SEEK_END)
-        whence = SEEK_END;
-    return ::lseek(f->fd, offset, whence) < 0 ? -1 : 0;
+    off_t base = 0;
+    if (mode == MSPACK_SYS_SEEK_CUR) {
+        base = h->pos;
+    } else if (mode == MSPACK_SYS_SEEK_END) {
+        struct stat st {};
+        if (::fstat(h->fd, &st) != 0)
+            return -1;
+        base = st.st_size;
+    } else if (mode != MSPACK_SYS_SEEK_START) {
+        return -1;
+    }
+    if (base + offset < 0)
+        return -1;
+    h->pos = base + offset;
+    return 0;
 }
 
 off_t sysTell(mspack_file* file)
 {
-    auto* f = reinterpret_cast<FdFile*>(file);
-    return f->sink ? 0 : ::lseek(f->fd, 0, SEEK_CUR);
+    auto* h = reinterpret_cast<Handle*>(file);
+    return h->output ? 0 : h->pos;
 }
 
 void sysMessage(mspack_file*, const char*, ...) {}
-void* sysAlloc(mspack_system*, size_t bytes) { return std::malloc(bytes); }
-void sysFree(void* p) { std::free(p); }
-void sysCopy(void* src, void* dst, size_t bytes) { std::memmove(dst, src, bytes); }
+void* sysAlloc(mspack_system*, size_t bytes)
+{
+    return std::malloc(bytes);
+}
+void sysFree(void* p)
+{
+    std::free(p);
+}
+void sysCopy(void* src, void* dst, size_t bytes)
+{
+    std::memmove(dst, src, bytes);
+}
 
 const char* mspackText(int code)
 {
     switch (code) {
-    case MSPACK_ERR_OK: return "no error";
-    case MSPACK_ERR_ARGS: return "bad arguments";
-    case MSPACK_ERR_OPEN: return "cannot open file";
-    case MSPACK_ERR_READ: return "read error";
-    case MSPACK_ERR_WRITE: return "write error";
-    case MSPACK_ERR_SEEK: return "seek error";
-    case MSPACK_ERR_NOMEMORY: return "out of memory";
-    case MSPACK_ERR_SIGNATURE: return "not a cabinet";
-    case MSPACK_ERR_DATAFORMAT: return "bad cabinet format";
-    case MSPACK_ERR_CHECKSUM: return "checksum error";
-    case MSPACK_ERR_CRUNCH: return "compression error";
-    case MSPACK_ERR_DECRUNCH: return "decompression error";
-    default: return "unknown error";
+    case MSPACK_ERR_OK:
+        return "no error";
+    case MSPACK_ERR_ARGS:
+        return "bad arguments";
+    case MSPACK_ERR_OPEN:
+        return "cannot open file";
+    case MSPACK_ERR_READ:
+        return "read error";
+    case MSPACK_ERR_WRITE:
+        return "write error";
+    case MSPACK_ERR_SEEK:
+        return "seek error";
+    case MSPACK_ERR_NOMEMORY:
+        return "out of memory";
+    case MSPACK_ERR_SIGNATURE:
+        return "not a cabinet";
+    case MSPACK_ERR_DATAFORMAT:
+        return "bad cabinet format";
+    case MSPACK_ERR_CHECKSUM:
+        return "checksum error";
+    case MSPACK_ERR_CRUNCH:
+        return "compression error";
+    case MSPACK_ERR_DECRUNCH:
+        return "decompression error";
+    default:
+        return "unknown error";
     }
 }
 
-void setError(QString* error, const QString& text)
+bool fail(std::string* error, const std::string& text)
 {
     if (error)
         *error = text;
+    return false;
 }
 
-QString decodeName(const mscabd_file* f)
+uint32_t readU32(const unsigned char* p)
 {
-    const QByteArray raw(f->filename);
-    if (f->attribs & MSCAB_ATTRIB_UTF_NAME)
-        return QString::fromUtf8(raw);
-    return QString::fromLatin1(raw);
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t readU16(const unsigned char* p)
+{
+    return uint16_t(p[0] | p[1] << 8);
 }
 
 // libmspack refuses a cabinet without files, which is still a well-formed
-// cabinet: a bare 36-byte header with no folders and no files.
-bool isEmptyCabinet(const QByteArray& path)
+// cabinet: a bare 36-byte header (cbCabinet 36, version 1.3, no folders, no
+// files, no flags) and nothing after it.
+bool isEmptyCabinet(const unsigned char* h, ssize_t size)
 {
-    QFile f(QFile::decodeName(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray h = f.read(37);
-    if (h.size() != 36 || !h.startsWith("MSCF"))
-        return false;
-    const auto u16 = [&h](int at) { return uint8_t(h[at]) | (uint8_t(h[at + 1]) << 8); };
-    const auto u32 = [&](int at) { return uint32_t(u16(at)) | (uint32_t(u16(at + 2)) << 16); };
-    return u32(8) == 36 && u16(24) == 0x0103 && u16(26) == 0 && u16(28) == 0 && u16(30) == 0;
+    return size == 36 && std::memcmp(h, "MSCF", 4) == 0 && readU32(h + 8) == 36 &&
+           readU16(h + 24) == 0x0103 && readU16(h + 26) == 0 && readU16(h + 28) == 0 && readU16(h + 30) == 0;
 }
-
-// One opened cabinet with its decompressor; closes both when it goes away.
-class OpenCabinet {
-public:
-    explicit OpenCabinet(bool discard)
-    {
-        m_sys.base = {sysOpen, sysClose, sysRead, sysWrite, sysSeek, sysTell,
-                      sysMessage, sysAlloc, sysFree, sysCopy, nullptr};
-        m_sys.discard = discard;
-        m_cabd = mspack_create_cab_decompressor(&m_sys.base);
-    }
-    ~OpenCabinet()
-    {
-        if (m_cabd) {
-            if (m_cab)
-                m_cabd->close(m_cabd, m_cab);
-            mspack_destroy_cab_decompressor(m_cabd);
-        }
-    }
-    OpenCabinet(const OpenCabinet&) = delete;
-    OpenCabinet& operator=(const OpenCabinet&) = delete;
-
-    bool open(const QString& path, QString* error)
-    {
-        if (!m_cabd) {
-            setError(error, QStringLiteral("cannot start the cabinet reader"));
-            return false;
-        }
-        m_path = path;
-        // libmspack keeps this pointer and reopens the cabinet by it.
-        m_encodedPath = QFile::encodeName(path);
-        m_cab = m_cabd->open(m_cabd, m_encodedPath.constData());
-        if (!m_cab && isEmptyCabinet(m_encodedPath))
-            return true;
-        if (!m_cab) {
-            int code = m_cabd->last_error(m_cabd);
-            // A file too short to hold a header reads as a read error.
-            QFile f(path);
-            if (f.open(QIODevice::ReadOnly) && !f.read(4).startsWith("MSCF"))
-                code = MSPACK_ERR_SIGNATURE;
-            setError(error, QStringLiteral("cannot open cabinet %1: %2").arg(path, QLatin1String(mspackText(code))));
-            return false;
-        }
-        return true;
-    }
-
-    mscabd_file* files() const { return m_cab ? m_cab->files : nullptr; }
-
-    bool extract(mscabd_file* f, const QByteArray& to, QString* error)
-    {
-        const int rc = m_cabd->extract(m_cabd, f, to.constData());
-        if (rc != MSPACK_ERR_OK) {
-            setError(error, QStringLiteral("cannot extract %1 from %2: %3")
-                                .arg(decodeName(f), m_path, QLatin1String(mspackText(rc))));
-            return false;
-        }
-        return true;
-    }
-
-private:
-    ReaderSystem m_sys{};
-    mscab_decompressor* m_cabd = nullptr;
-    mscabd_cabinet* m_cab = nullptr;
-    QString m_path;
-    QByteArray m_encodedPath;
-};
 
 uint16_t packDate(const mscabd_file* f)
 {
     return uint16_t(((f->date_y - 1980) << 9) | (f->date_m << 5) | f->date_d);
 }
-
 uint16_t packTime(const mscabd_file* f)
 {
     return uint16_t((f->time_h << 11) | (f->time_m << 5) | (f->time_s / 2));
 }
 
-}  // namespace
-
-QString safeRelativePath(const QString& storedName)
+// "a/b/name" -> "a/b" and "name".
+std::pair<std::string, std::string> splitLast(const std::string& relative)
 {
-    QString name = storedName;
-    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
-        return {};
-    const QStringList parts = name.split(QLatin1Char('/'));
-    for (const QString& part : parts)
-        if (part.isEmpty() || part == QLatin1String("..") || part == QLatin1String("."))
-            return {};
-    return name;
+    const std::size_t slash = relative.rfind('/');
+    if (slash == std::string::npos)
+        return {std::string(), relative};
+    return {relative.substr(0, slash), relative.substr(slash + 1)};
 }
 
-bool list(const QString& cabinetPath, QList<Entry>* entries, QString* error)
+// How to name the folder component `index` of a destination in a message:
+// the display path up to that component.
+std::string componentDisplay(const Destination& dest, const std::vector<std::string>& folders,
+                             std::size_t index)
 {
-    if (entries)
-        entries->clear();
-    OpenCabinet cab(false);
-    if (!cab.open(cabinetPath, error))
-        return false;
-    for (mscabd_file* f = cab.files(); f; f = f->next) {
+    std::string base;
+    const std::string& shown = dest.displayPath;
+    if (shown.size() >= dest.relativePath.size() &&
+        shown.compare(shown.size() - dest.relativePath.size(), std::string::npos, dest.relativePath) == 0)
+        base = shown.substr(0, shown.size() - dest.relativePath.size());
+    for (std::size_t i = 0; i <= index && i < folders.size(); ++i)
+        base += (i ? "/" : "") + folders[i];
+    return base;
+}
+
+// The message for a folder of `dest` that could not be opened or made.
+std::string folderFailure(const Destination& dest, const std::string& entryName,
+                          const std::vector<std::string>& folders, std::size_t failed, int error)
+{
+    const std::string where = componentDisplay(dest, folders, failed);
+    if (error == ELOOP)
+        return "refusing " + entryName + ": " + where + " is a symbolic link";
+    return "cannot make folder " + where + " for " + entryName + ": " + io::reasonText(error);
+}
+
+// Opens the folder of each destination in turn, reusing the last one.
+class FolderCache {
+public:
+    // The folder `dest` goes in (made when missing), or -1 with *error set.
+    int open(const Destination& dest, const std::string& entryName, std::string* error)
+    {
+        const std::string folder = splitLast(dest.relativePath).first;
+        if (m_fd && m_base == dest.directory && m_folder == folder)
+            return m_fd.get();
+        m_fd = io::Fd();
+        const std::vector<std::string> parts = splitPath(folder);
+        std::size_t failed = 0;
+        int err = 0;
+        io::Fd fd = openFolderBelow(dest.directory, parts, true, &failed, &err);
+        if (!fd) {
+            fail(error, folderFailure(dest, entryName, parts, failed, err));
+            return -1;
+        }
+        m_fd = std::move(fd);
+        m_base = dest.directory;
+        m_folder = folder;
+        return m_fd.get();
+    }
+
+private:
+    int m_base = -1;
+    std::string m_folder;
+    io::Fd m_fd;
+};
+
+// A read-write scratch file for a union too big for memory: anonymous
+// (O_TMPFILE) where the file system allows, else a hidden temporary that is
+// removed when this goes away.
+class ScratchFile {
+public:
+    bool open(int dirfd, int* error)
+    {
+        int fd = ::openat(dirfd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            m_fd = io::Fd(fd);
+            return true;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            *error = errno;
+            return false;
+        }
+        if (!m_named.createAt(dirfd, ".scratch", 0600)) {
+            *error = m_named.error();
+            return false;
+        }
+        fd = ::openat(dirfd, m_named.temporaryName().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            *error = errno;
+            return false;
+        }
+        m_fd = io::Fd(fd);
+        return true;
+    }
+    int fd() const { return m_fd.get(); }
+
+private:
+    io::OutputFile m_named; // never committed: removed with this object
+    io::Fd m_fd;
+};
+
+struct Job {
+    std::size_t entry = 0;
+    std::vector<const Destination*> destinations; // none when testing
+};
+
+} // namespace
+
+// ---- the opened cabinet --------------------------------------------------
+
+struct Cabinet::Impl {
+    ReaderSystem sys{};
+    mscab_decompressor* cabd = nullptr;
+    mscabd_cabinet* cab = nullptr;
+    io::Fd fd;
+    struct stat st {};
+    std::string path;
+    std::vector<Entry> entries;
+    std::vector<mscabd_file*> files; // beside `entries`
+    std::unordered_map<const mscabd_folder*, std::size_t> folderOrder;
+
+    Impl()
+    {
+        sys.base = {sysOpen,    sysClose, sysRead, sysWrite, sysSeek, sysTell,
+                    sysMessage, sysAlloc, sysFree, sysCopy,  nullptr};
+        cabd = mspack_create_cab_decompressor(&sys.base);
+    }
+    ~Impl()
+    {
+        if (cabd) {
+            if (cab)
+                cabd->close(cabd, cab);
+            mspack_destroy_cab_decompressor(cabd);
+        }
+    }
+
+    // Runs libmspack's extraction of `file` into `sink`; its result code.
+    int extractInto(mscabd_file* file, Sink& sink)
+    {
+        sys.sink = &sink;
+        sys.readError = 0;
+        const int rc = cabd->extract(cabd, file, kOutputName);
+        sys.sink = nullptr;
+        return rc;
+    }
+
+    // The message for a failed extraction, naming what failed.
+    std::string failure(int rc, const Sink& sink, const std::string& name, bool testing) const
+    {
+        if (sink.error)
+            return "cannot write " + sink.failedPath + ": " + io::reasonText(sink.error);
+        if (sys.readError)
+            return "cannot read " + path + ": " + io::reasonText(sys.readError);
+        std::string reason = mspackText(rc);
+        if (rc == MSPACK_ERR_READ)
+            reason += " (the cabinet ends early)";
+        return (testing ? "damaged file " + name + " in " : "cannot extract " + name + " from ") + path +
+               ": " + reason;
+    }
+
+    bool checkGeometry(const Job& job, bool testing, std::string* error) const;
+    bool checkDestinations(const std::vector<Destination>& destinations, std::string* error) const;
+    bool run(std::vector<Job>& jobs, bool testing, std::vector<std::string>* written, std::string* error);
+    bool serveCluster(std::vector<Job>::iterator begin, std::vector<Job>::iterator end, off_t start,
+                      off_t stop, bool testing, FolderCache& folders, std::vector<std::string>* written,
+                      std::string* error);
+    bool openOutputs(const Job& job, FolderCache& folders, Outputs* outputs, std::string* error);
+    bool commitOutputs(Outputs& outputs, std::vector<std::string>* written, std::string* error);
+};
+
+// libmspack would refuse these files when it reaches them; refusing them
+// before anything is decompressed keeps a bad file list from writing half
+// its files, and keeps the unions below within libmspack's limits.
+bool Cabinet::Impl::checkGeometry(const Job& job, bool testing, std::string* error) const
+{
+    const mscabd_file* f = files[job.entry];
+    const off_t end = f->offset + off_t(f->length);
+    if (!f->folder || f->offset > kLengthMax || end > kLengthMax ||
+        end > off_t(f->folder->num_blocks) * kBlockMax) {
+        return fail(error, (testing ? "damaged file " + entries[job.entry].name + " in "
+                                    : "cannot extract " + entries[job.entry].name + " from ") +
+                               path + ": " + mspackText(MSPACK_ERR_DATAFORMAT));
+    }
+    return true;
+}
+
+// Every destination is looked at before anything is written: a folder
+// component that is a link or a file, a folder under a file's name, or the
+// cabinet itself under it refuses the whole extraction.
+bool Cabinet::Impl::checkDestinations(const std::vector<Destination>& destinations, std::string* error) const
+{
+    // Grouped by folder, so each folder is walked once.
+    std::vector<const Destination*> order;
+    for (const Destination& d : destinations)
+        order.push_back(&d);
+    std::stable_sort(order.begin(), order.end(), [](const Destination* a, const Destination* b) {
+        if (a->directory != b->directory)
+            return a->directory < b->directory;
+        return splitLast(a->relativePath).first < splitLast(b->relativePath).first;
+    });
+    io::Fd folder;
+    bool folderMissing = false;
+    int lastBase = -2;
+    std::string lastFolder;
+    for (const Destination* dest : order) {
+        const std::string& entryName = entries[dest->entry].name;
+        const auto [folderPart, name] = splitLast(dest->relativePath);
+        const std::vector<std::string> parts = splitPath(folderPart);
+        if (!isPlainComponent(name) || !std::all_of(parts.begin(), parts.end(), isPlainComponent))
+            return fail(error, "refusing unsafe name \"" + dest->relativePath + "\" for " + entryName);
+        if (dest->directory != lastBase || folderPart != lastFolder) {
+            lastBase = dest->directory;
+            lastFolder = folderPart;
+            std::size_t failed = 0;
+            int err = 0;
+            folder = openFolderBelow(dest->directory, parts, false, &failed, &err);
+            folderMissing = !folder && err == ENOENT;
+            if (!folder && !folderMissing)
+                return fail(error, folderFailure(*dest, entryName, parts, failed, err));
+        }
+        if (folderMissing)
+            continue; // made later: nothing stands there yet
+        struct stat there {};
+        if (::fstatat(folder.get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (io::sameFile(there, st))
+            return fail(error, "refusing to write " + dest->displayPath + ": it is the cabinet " + path +
+                                   " being read");
+        if (S_ISDIR(there.st_mode))
+            return fail(error, "cannot write " + dest->displayPath + ": " + io::reasonText(EISDIR));
+    }
+    return true;
+}
+
+bool Cabinet::Impl::openOutputs(const Job& job, FolderCache& folders, Outputs* outputs, std::string* error)
+{
+    outputs->clear();
+    for (const Destination* dest : job.destinations) {
+        const int dir = folders.open(*dest, entries[job.entry].name, error);
+        if (dir < 0)
+            return false;
+        const std::string name = splitLast(dest->relativePath).second;
+        auto file = std::make_unique<io::OutputFile>();
+        // A file that replaces an earlier one is made durable before the
+        // rename, so a crash cannot trade good data for an empty file; new
+        // files are not, which keeps thousands of small files fast.
+        struct stat there {};
+        file->setSync(::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0);
+        if (!file->createAt(dir, name))
+            return fail(error, "cannot create " + dest->displayPath + ": " + io::reasonText(file->error()));
+        outputs->emplace_back(std::move(file), dest);
+    }
+    return true;
+}
+
+bool Cabinet::Impl::commitOutputs(Outputs& outputs, std::vector<std::string>* written, std::string* error)
+{
+    for (auto& [file, dest] : outputs) {
+        if (!file->commit())
+            return fail(error, "cannot write " + dest->displayPath + ": " + io::reasonText(file->error()));
+        if (written)
+            written->push_back(dest->displayPath);
+    }
+    outputs.clear();
+    return true;
+}
+
+// One cluster: files [begin, end) of one folder whose ranges chain into
+// the single range [start, stop).
+bool Cabinet::Impl::serveCluster(std::vector<Job>::iterator begin, std::vector<Job>::iterator end,
+                                 off_t start, off_t stop, bool testing, FolderCache& folders,
+                                 std::vector<std::string>* written, std::string* error)
+{
+    const auto memberAt = [&](uint64_t produced) -> const std::string& {
+        // The member whose range holds the byte where decompression stopped.
+        const off_t at = start + off_t(produced);
+        auto found = begin;
+        for (auto it = begin; it != end; ++it)
+            if (files[it->entry]->offset <= at)
+                found = it;
+        return entries[found->entry].name;
+    };
+    // A synthetic file over the whole range: libmspack decompresses it like
+    // any entry of the folder, once.
+    mscabd_file whole = *files[begin->entry];
+    whole.next = nullptr;
+    whole.offset = start;
+    whole.length = static_cast<unsigned int>(stop - start);
+
+    if (testing) {
+        DiscardSink sink;
+        const int rc = extractInto(end - begin == 1 ? files[begin->entry] : &whole, sink);
+        return rc == MSPACK_ERR_OK || fail(error, failure(rc, sink, memberAt(sink.count()), true));
+    }
+
+    const auto withData = std::count_if(begin, end, [&](const Job& j) { return files[j.entry]->length > 0; });
+    Outputs outputs;
+    if (withData <= 1) {
+        // At most one file holds data; the rest (empty files inside its range)
+        // need no decompression. A lone empty file still goes through
+        // libmspack, which checks its place in the folder.
+        for (auto it = begin; it != end; ++it) {
+            if (!openOutputs(*it, folders, &outputs, error))
+                return false;
+            if (files[it->entry]->length > 0 || end - begin == 1) {
+                OutputsSink sink(&outputs);
+                const int rc = extractInto(files[it->entry], sink);
+                if (rc != MSPACK_ERR_OK)
+                    return fail(error, failure(rc, sink, entries[it->entry].name, false));
+            }
+            if (!commitOutputs(outputs, written, error))
+                return false;
+        }
+        return true;
+    }
+
+    // Several files share bytes: decompress their union once, then give each
+    // its slice.
+    std::string memory;
+    ScratchFile scratch;
+    std::unique_ptr<Sink> sink;
+    const off_t size = stop - start;
+    if (size <= kMemoryUnionLimit) {
+        try {
+            memory.reserve(std::size_t(size));
+        } catch (const std::bad_alloc&) {
+            return fail(error, "cannot extract " + entries[begin->entry].name + " from " + path + ": " +
+                                   io::reasonText(ENOMEM));
+        }
+        sink = std::make_unique<MemorySink>(&memory);
+    } else {
+        const Destination* first = begin->destinations.front();
+        const int dir = folders.open(*first, entries[begin->entry].name, error);
+        if (dir < 0)
+            return false;
+        int err = 0;
+        const std::string where = "a temporary file beside " + first->displayPath;
+        if (!scratch.open(dir, &err))
+            return fail(error, "cannot create " + where + ": " + io::reasonText(err));
+        sink = std::make_unique<FdSink>(scratch.fd(), where);
+    }
+    const int rc = extractInto(&whole, *sink);
+    if (rc != MSPACK_ERR_OK)
+        return fail(error, failure(rc, *sink, memberAt(sink->count()), false));
+
+    std::vector<char> chunk;
+    for (auto it = begin; it != end; ++it) {
+        if (!openOutputs(*it, folders, &outputs, error))
+            return false;
+        const mscabd_file* f = files[it->entry];
+        OutputsSink out(&outputs);
+        const off_t from = f->offset - start;
+        if (size <= kMemoryUnionLimit) {
+            if (!out.put(memory.data() + from, f->length))
+                return fail(error, "cannot write " + out.failedPath + ": " + io::reasonText(out.error));
+        } else {
+            if (chunk.empty())
+                chunk.resize(kCopyChunk);
+            if (::lseek(scratch.fd(), from, SEEK_SET) < 0)
+                return fail(error, "cannot read back " + sink->failedPath + ": " + io::reasonText(errno));
+            for (uint64_t left = f->length; left > 0;) {
+                const std::size_t want = std::size_t(std::min<uint64_t>(left, chunk.size()));
+                const ssize_t got = io::readAll(scratch.fd(), chunk.data(), want);
+                if (got != ssize_t(want))
+                    return fail(error, "cannot read back a temporary file for " + entries[it->entry].name +
+                                           ": " + io::reasonText(got < 0 ? errno : EIO));
+                if (!out.put(chunk.data(), want))
+                    return fail(error, "cannot write " + out.failedPath + ": " + io::reasonText(out.error));
+                left -= want;
+            }
+        }
+        if (!commitOutputs(outputs, written, error))
+            return false;
+    }
+    return true;
+}
+
+bool Cabinet::Impl::run(std::vector<Job>& jobs, bool testing, std::vector<std::string>* written,
+                        std::string* error)
+{
+    for (const Job& job : jobs)
+        if (!checkGeometry(job, testing, error))
+            return false;
+    // Folder order, then offset; the cabinet's order among equals.
+    std::stable_sort(jobs.begin(), jobs.end(), [this](const Job& a, const Job& b) {
+        const mscabd_file* fa = files[a.entry];
+        const mscabd_file* fb = files[b.entry];
+        const std::size_t oa = folderOrder.at(fa->folder), ob = folderOrder.at(fb->folder);
+        if (oa != ob)
+            return oa < ob;
+        if (fa->offset != fb->offset)
+            return fa->offset < fb->offset;
+        return a.entry < b.entry;
+    });
+    // libmspack (cabd_extract) starts a folder again from its first block
+    // when the folder changes, when it is asked for an offset behind the one
+    // it has reached (the end of the last file it gave out), or when it has
+    // no decompressor state yet. Folders in order, ascending offsets and one
+    // extraction per cluster of overlapping files never ask it to go back;
+    // the gaps between clusters are decompressed once and dropped.
+    FolderCache folders;
+    for (auto it = jobs.begin(); it != jobs.end();) {
+        const mscabd_file* first = files[it->entry];
+        const off_t start = first->offset;
+        off_t stop = start + off_t(first->length);
+        auto next = it + 1;
+        while (next != jobs.end() && files[next->entry]->folder == first->folder &&
+               files[next->entry]->offset < stop) {
+            stop = std::max(stop, files[next->entry]->offset + off_t(files[next->entry]->length));
+            ++next;
+        }
+        if (!serveCluster(it, next, start, stop, testing, folders, written, error))
+            return false;
+        it = next;
+    }
+    return true;
+}
+
+Cabinet::Cabinet() : d(std::make_unique<Impl>()) {}
+Cabinet::~Cabinet() = default;
+
+const std::string& Cabinet::path() const
+{
+    return d->path;
+}
+const std::vector<Entry>& Cabinet::entries() const
+{
+    return d->entries;
+}
+const struct stat& Cabinet::status() const
+{
+    return d->st;
+}
+
+bool Cabinet::open(const std::string& path, std::string* error)
+{
+    d = std::make_unique<Impl>();
+    d->path = path;
+    const std::string prefix = "cannot open cabinet " + path + ": ";
+    int err = 0;
+    d->fd = io::openForReading(path, &err);
+    if (!d->fd)
+        return fail(error, prefix + io::reasonText(err));
+    if (::fstat(d->fd.get(), &d->st) != 0)
+        return fail(error, prefix + io::reasonText(errno));
+    if (!d->cabd)
+        return fail(error, prefix + mspackText(MSPACK_ERR_NOMEMORY));
+    d->sys.cabinetFd = d->fd.get();
+    d->cab = d->cabd->open(d->cabd, kCabinetName);
+    if (!d->cab) {
+        const int code = d->cabd->last_error(d->cabd);
+        if (d->sys.readError)
+            return fail(error, prefix + io::reasonText(d->sys.readError));
+        unsigned char head[37] = {};
+        const ssize_t got =
+            ::lseek(d->fd.get(), 0, SEEK_SET) < 0 ? -1 : io::readAll(d->fd.get(), head, sizeof head);
+        if (got < 0)
+            return fail(error, prefix + io::reasonText(errno));
+        if (isEmptyCabinet(head, got))
+            return true;
+        // A file too short to hold a header reads as a read error.
+        if (got < 4 || std::memcmp(head, "MSCF", 4) != 0)
+            return fail(error, prefix + mspackText(MSPACK_ERR_SIGNATURE));
+        return fail(error, prefix + mspackText(code));
+    }
+    std::size_t index = 0;
+    for (const mscabd_folder* f = d->cab->folders; f; f = f->next)
+        d->folderOrder.emplace(f, index++);
+    d->folderOrder.emplace(nullptr, index);
+    for (mscabd_file* f = d->cab->files; f; f = f->next) {
         Entry e;
-        e.name = decodeName(f);
+        e.name = f->filename;
         e.size = f->length;
         e.dosDate = packDate(f);
         e.dosTime = packTime(f);
         e.attributes = uint16_t(f->attribs);
-        if (entries)
-            entries->append(e);
+        d->entries.push_back(std::move(e));
+        d->files.push_back(f);
     }
     return true;
 }
 
-bool test(const QString& cabinetPath, QString* error)
+std::optional<std::size_t> Cabinet::find(const std::string& storedName) const
 {
-    OpenCabinet cab(true);
+    for (std::size_t i = 0; i < d->entries.size(); ++i)
+        if (d->entries[i].name == storedName)
+            return i;
+    const auto fold = [](std::string s) {
+        for (char& c : s) {
+            if (c == '\\')
+                c = '/';
+            else if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        }
+        return s;
+    };
+    const std::string wanted = fold(storedName);
+    for (std::size_t i = 0; i < d->entries.size(); ++i)
+        if (fold(d->entries[i].name) == wanted)
+            return i;
+    return std::nullopt;
+}
+
+bool Cabinet::test(std::string* error)
+{
+    std::vector<Job> jobs(d->entries.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        jobs[i].entry = i;
+    return d->run(jobs, true, nullptr, error);
+}
+
+bool Cabinet::extract(const std::vector<Destination>& destinations, std::vector<std::string>* written,
+                      std::string* error)
+{
+    for (const Destination& dest : destinations)
+        if (dest.entry >= d->entries.size())
+            return fail(error, "no entry " + std::to_string(dest.entry) + " in " + d->path);
+    if (!d->checkDestinations(destinations, error))
+        return false;
+    std::vector<Job> jobs;
+    std::unordered_map<std::size_t, std::size_t> jobOf;
+    for (const Destination& dest : destinations) {
+        const auto [it, added] = jobOf.emplace(dest.entry, jobs.size());
+        if (added)
+            jobs.push_back(Job{dest.entry, {}});
+        jobs[it->second].destinations.push_back(&dest);
+    }
+    return d->run(jobs, false, written, error);
+}
+
+// ---- the plain entry points ---------------------------------------------
+
+std::string safeRelativePath(const std::string& storedName)
+{
+    std::string name = storedName;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos)
+        return {};
+    for (const std::string& part : splitPath(name))
+        if (!isPlainComponent(part))
+            return {};
+    return name;
+}
+
+bool list(const std::string& cabinetPath, std::vector<Entry>* entries, std::string* error)
+{
+    if (entries)
+        entries->clear();
+    Cabinet cab;
     if (!cab.open(cabinetPath, error))
         return false;
-    for (mscabd_file* f = cab.files(); f; f = f->next)
-        if (!cab.extract(f, QByteArrayLiteral("(test)"), error))
-            return false;
+    if (entries)
+        *entries = cab.entries();
     return true;
 }
 
-bool extractFile(const QString& cabinetPath, const QString& storedName,
-                 const QString& destinationPath, QString* error)
+bool test(const std::string& cabinetPath, std::string* error)
 {
-    OpenCabinet cab(false);
+    Cabinet cab;
+    return cab.open(cabinetPath, error) && cab.test(error);
+}
+
+bool extractFile(const std::string& cabinetPath, const std::string& storedName,
+                 const std::string& destinationPath, std::string* error)
+{
+    Cabinet cab;
     if (!cab.open(cabinetPath, error))
         return false;
-    // "\" and "/" both separate directories in stored names.
-    const auto normal = [](QString n) { return n.replace(QLatin1Char('\\'), QLatin1Char('/')); };
-    const QString wanted = normal(storedName);
-    mscabd_file* found = nullptr;
-    for (mscabd_file* f = cab.files(); f && !found; f = f->next)
-        if (normal(decodeName(f)) == wanted)
-            found = f;
-    for (mscabd_file* f = cab.files(); f && !found; f = f->next)
-        if (normal(decodeName(f)).compare(wanted, Qt::CaseInsensitive) == 0)
-            found = f;
-    if (!found) {
-        setError(error, QStringLiteral("%1 is not in cabinet %2").arg(storedName, cabinetPath));
-        return false;
-    }
-
-    // Written beside the destination first, so a failure never leaves a
-    // truncated file under the real name.
-    const QByteArray dest = QFile::encodeName(destinationPath);
-    QByteArray pattern = QFile::encodeName(
-        QFileInfo(destinationPath).absolutePath() + QStringLiteral("/.ravelin-XXXXXX"));
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        setError(error, QStringLiteral("cannot create %1: %2")
-                            .arg(destinationPath, QString::fromLocal8Bit(std::strerror(errno))));
-        return false;
-    }
-    ::close(fd);
-    if (!cab.extract(found, pattern, error)) {
-        ::unlink(pattern.constData());
-        return false;
-    }
-    ::chmod(pattern.constData(), 0644 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
-    if (::rename(pattern.constData(), dest.constData()) != 0) {
-        setError(error, QStringLiteral("cannot write %1: %2")
-                            .arg(destinationPath, QString::fromLocal8Bit(std::strerror(errno))));
-        ::unlink(pattern.constData());
-        return false;
-    }
-    return true;
+    const std::optional<std::size_t> entry = cab.find(storedName);
+    if (!entry)
+        return fail(error, storedName + " is not in cabinet " + cabinetPath);
+    const std::string name = io::namePart(destinationPath);
+    if (!isPlainComponent(name))
+        return fail(error, "cannot create " + destinationPath + ": " + io::reasonText(EISDIR));
+    std::string folder = io::directoryPart(destinationPath);
+    int err = 0;
+    io::Fd dir = openDirectory(folder.empty() ? std::string(".") : folder, false, &err);
+    if (!dir)
+        return fail(error, "cannot create " + destinationPath + ": " + io::reasonText(err));
+    return cab.extract({Destination{*entry, dir.get(), name, destinationPath}}, nullptr, error);
 }
 
-bool extractAll(const QString& cabinetPath, const QString& directory, QStringList* written,
-                QString* error)
+bool extractAll(const std::string& cabinetPath, const std::string& directory,
+                std::vector<std::string>* written, std::string* error)
 {
     if (written)
         written->clear();
-    OpenCabinet cab(false);
+    Cabinet cab;
     if (!cab.open(cabinetPath, error))
         return false;
-    for (mscabd_file* f = cab.files(); f; f = f->next) {
-        if (safeRelativePath(decodeName(f)).isEmpty()) {
-            setError(error, QStringLiteral("refusing unsafe name \"%1\" in %2")
-                                .arg(decodeName(f), cabinetPath));
-            return false;
-        }
+    // Every name is checked before anything is written; the last entry of a
+    // name is the one that ends up on disk, so only it is extracted.
+    std::map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < cab.entries().size(); ++i) {
+        const std::string relative = safeRelativePath(cab.entries()[i].name);
+        if (relative.empty())
+            return fail(error, "refusing unsafe name \"" + cab.entries()[i].name + "\" in " + cabinetPath);
+        last[relative] = i;
     }
-    QDir base(directory);
-    if (!base.mkpath(QStringLiteral("."))) {
-        setError(error, QStringLiteral("cannot create directory %1").arg(directory));
-        return false;
-    }
-    for (mscabd_file* f = cab.files(); f; f = f->next) {
-        const QString rel = safeRelativePath(decodeName(f));
-        const QString target = base.filePath(rel);
-        const QString parent = QFileInfo(target).path();
-        if (!QDir().mkpath(parent)) {
-            setError(error, QStringLiteral("cannot create directory %1").arg(parent));
-            return false;
-        }
-        if (!cab.extract(f, QFile::encodeName(target), error))
-            return false;
-        if (written)
-            written->append(target);
-    }
-    return true;
+    int err = 0;
+    io::Fd dir = openDirectory(directory, true, &err);
+    if (!dir)
+        return fail(error, "cannot make folder " + directory + ": " + io::reasonText(err));
+    const std::string prefix = directory.back() == '/' ? directory : directory + "/";
+    std::vector<Destination> destinations;
+    for (const auto& [relative, entry] : last)
+        destinations.push_back(Destination{entry, dir.get(), relative, prefix + relative});
+    std::sort(destinations.begin(), destinations.end(),
+              [](const Destination& a, const Destination& b) { return a.entry < b.entry; });
+    return cab.extract(destinations, written, error);
 }
 
-}  // namespace ravelin::cabreader
+} // namespace ravelin::cabreader

@@ -1,57 +1,135 @@
 #pragma once
 // Reading Microsoft cabinets: listing, testing and safe extraction, on top of
-// libmspack. No widgets; usable from the command line, the setup program's
-// INF installer and the tests.
+// libmspack. Qt-free; used by the command line, the setup program's INF
+// installer and the tests.
 //
-// Every function opens the cabinet afresh, is reentrant (no shared state) and
-// may run on any thread. Failures return false and, when `error` is given,
-// put a short English reason there naming the step that failed ("cannot open
-// cabinet ...: not a cabinet", "checksum error in ...").
-#include <QList>
-#include <QString>
-#include <QStringList>
+// Paths and stored names are bytes (std::string) taken and given back exactly:
+// a stored name that is not UTF-8 extracts to a file named by those very
+// bytes, and two names that differ in any byte stay two files.
+//
+// The cabinet is opened once, with io::openForReading (a pipe, socket or
+// device is refused with "not a regular file", never by blocking), and every
+// later read goes through that descriptor: libmspack never reopens the path.
+//
+// One pass: testing and extraction decompress each folder at most once, in
+// the cabinet's folder order, with its files sorted by offset. Files whose
+// ranges coincide or overlap are served from one decompression of the union
+// of their ranges (held in memory when small, else in an anonymous temporary
+// file beside the outputs), so the cost grows with the folders' sizes plus
+// the files' sizes, whatever order and offsets the cabinet's file list holds.
+//
+// Outputs never leave their folder: each folder below the extraction folder
+// is opened (or made) from the one before with O_NOFOLLOW|O_DIRECTORY, so a
+// symbolic link or a file at any component is refused; files are written
+// with io::OutputFile beside their final name and renamed over it when
+// complete, so a failure never empties an existing file of that name and
+// leaves no partial file. A link standing under a final name is replaced by
+// the rename, never written through. A destination that is the cabinet itself
+// (same device and inode) is refused before anything is written.
+//
+// Errors are one English line naming the file, ending with the system's
+// reason (strerror) or libmspack's ("checksum error", "not a cabinet", ...).
+//
+// Threads: a Cabinet belongs to one thread at a time; the free functions are
+// reentrant (no shared state).
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
 
 namespace ravelin::cabreader {
 
 // One file entry of a cabinet, in the cabinet's own order.
 struct Entry {
-    QString name;              // stored name, decoded as UTF-8 (0x80 attribute) or Latin-1
-    uint32_t size = 0;         // uncompressed size in bytes
-    uint16_t dosDate = 0;      // FAT date: bits 15-9 year-1980, 8-5 month, 4-0 day
-    uint16_t dosTime = 0;      // FAT time: bits 15-11 hour, 10-5 minute, 4-0 seconds/2
-    uint16_t attributes = 0;   // DOS attribute bits as stored (0x01 ro, 0x02 hidden,
-                               // 0x04 system, 0x20 archive, 0x40 exec, 0x80 UTF-8 name)
+    std::string name;        // stored name, its bytes as they are in the cabinet
+    uint32_t size = 0;       // uncompressed size in bytes
+    uint16_t dosDate = 0;    // FAT date: bits 15-9 year-1980, 8-5 month, 4-0 day
+    uint16_t dosTime = 0;    // FAT time: bits 15-11 hour, 10-5 minute, 4-0 seconds/2
+    uint16_t attributes = 0; // DOS attribute bits as stored (0x01 ro, 0x02 hidden,
+                             // 0x04 system, 0x20 archive, 0x40 exec, 0x80 UTF-8 name)
+};
+
+// Where one entry goes.
+struct Destination {
+    std::size_t entry = 0;    // index into Cabinet::entries()
+    int directory = -1;       // an open folder; the caller keeps it open during extract()
+    std::string relativePath; // "name" or "a/b/name" below `directory`: no empty,
+                              // "." or ".." component; missing folders are made
+    std::string displayPath;  // how messages and the `written` list name the file
+};
+
+// An opened cabinet.
+class Cabinet {
+public:
+    Cabinet();
+    ~Cabinet();
+    Cabinet(const Cabinet&) = delete;
+    Cabinet& operator=(const Cabinet&) = delete;
+
+    // Opens the cabinet at `path` and reads its file list. A well-formed
+    // cabinet without files opens with no entries. False with *error set
+    // ("cannot open cabinet <path>: <reason>").
+    bool open(const std::string& path, std::string* error);
+
+    const std::string& path() const;
+    const std::vector<Entry>& entries() const;
+    // The opened file's status (device and inode name the cabinet itself).
+    const struct stat& status() const;
+
+    // The first entry whose name equals `storedName` byte for byte; failing
+    // that, the first that equals it with "\" and "/" taken as one and ASCII
+    // letters compared ignoring case.
+    std::optional<std::size_t> find(const std::string& storedName) const;
+
+    // Decompresses every file without writing anything, checking every data
+    // block's checksum and every file's length. True when all is sound.
+    bool test(std::string* error);
+
+    // Writes each destination's entry (an entry may have several
+    // destinations). Every destination is checked before anything is written:
+    // a symbolic link or a file standing where a folder goes, a folder
+    // standing under a file's name, or a destination that is this cabinet
+    // refuses the whole call. Then the entries are taken out in one pass;
+    // each file is committed as soon as it is complete and its displayPath
+    // appended to `written` (when given). On a failure the files already
+    // committed stay, the one being written is removed, and the call stops.
+    bool extract(const std::vector<Destination>& destinations, std::vector<std::string>* written,
+                 std::string* error);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
 };
 
 // Fills `entries` (cleared first) with the cabinet's files. A cabinet with no
 // files lists as empty and succeeds.
-bool list(const QString& cabinetPath, QList<Entry>* entries, QString* error = nullptr);
+bool list(const std::string& cabinetPath, std::vector<Entry>* entries, std::string* error = nullptr);
 
-// Decompresses every file without writing anything, checking every data
-// block's checksum and every file's length. True when all is sound.
-bool test(const QString& cabinetPath, QString* error = nullptr);
+// Cabinet::test on the cabinet at `cabinetPath`.
+bool test(const std::string& cabinetPath, std::string* error = nullptr);
 
-// Takes the first file whose stored name equals `storedName` (compared
-// exactly; failing that, ignoring ASCII letter case) out of the cabinet and
-// writes it to `destinationPath` (a full file path; the file is replaced, its
-// directory must exist). On failure no partial file is left at
-// `destinationPath`.
-bool extractFile(const QString& cabinetPath, const QString& storedName,
-                 const QString& destinationPath, QString* error = nullptr);
+// Takes the entry that Cabinet::find() gives for `storedName` out of the
+// cabinet and writes it to `destinationPath` (a full file path whose folder
+// must exist; links in that folder part are the caller's and are followed).
+// An existing file of that name is replaced only once the new one is
+// complete; a failure leaves no partial file.
+bool extractFile(const std::string& cabinetPath, const std::string& storedName,
+                 const std::string& destinationPath, std::string* error = nullptr);
 
-// Extracts every file below `directory` (created when missing). Stored names
-// use "/" or "\" as separators; their directories are created below
-// `directory`. A name that is empty, absolute, or has a ".." component is
-// refused: nothing outside `directory` is ever written, and the whole call
-// fails before writing anything. Paths of the files written go to `written`
-// when given. A later file of the same name replaces an earlier one.
-bool extractAll(const QString& cabinetPath, const QString& directory,
-                QStringList* written = nullptr, QString* error = nullptr);
+// Extracts every file below `directory` (made, with its parents, when
+// missing). Stored names use "/" or "\" as separators; their folders are made
+// below `directory`. A name that safeRelativePath() refuses fails the whole
+// call before anything is written. A later file of the same name replaces an
+// earlier one. The paths written go to `written` when given.
+bool extractAll(const std::string& cabinetPath, const std::string& directory,
+                std::vector<std::string>* written = nullptr, std::string* error = nullptr);
 
-// The relative path below an extraction directory for a stored name ("\"
-// turned into "/"), or an empty string when the name is unsafe (empty, begins
-// with "/" or "\", contains a ".." or empty component). Pure.
-QString safeRelativePath(const QString& storedName);
+// The relative path below an extraction folder for a stored name ("\" turned
+// into "/"), or an empty string when the name is unsafe (empty, begins with
+// "/" or "\", has an empty, "." or ".." component, or holds a NUL). Pure.
+std::string safeRelativePath(const std::string& storedName);
 
-}  // namespace ravelin::cabreader
+} // namespace ravelin::cabreader

@@ -9,22 +9,33 @@
 // [SourceDisksNames] names that disk's cabinet ("<disk>=<description>,<cab>,...").
 // Each file is taken out of its cabinet, which lies in the source directory.
 //
-// Paths are Windows text: "\" and "/" in the subdirectory separate
-// directories. The only directory id is 30, the root of the boot drive, which
-// is "/" prefixed by the DESTDIR of the options. A file name, cabinet name or
-// subdirectory that holds "..", a file or cabinet name with "/" or "\", and an
-// absolute file or cabinet name are refused: nothing is ever written outside
-// the install directory.
+// The INF's paths are Windows text: "\" and "/" in its subdirectories
+// separate folders. The only directory id is 30, the root of the boot drive,
+// which is "/" prefixed by the DESTDIR of the options. A file name, cabinet
+// name or subdirectory that holds "..", a file or cabinet name with "/" or
+// "\", and an absolute file or cabinet name are refused: nothing is ever
+// written outside the install directory.
+//
+// Paths on disk are bytes: the source directory, DESTDIR and the files
+// written are std::string, used as given; names from the INF (text) become
+// their UTF-8 bytes. Below DIRID 30's root each folder is opened from the one
+// before with O_NOFOLLOW|O_DIRECTORY, so a symbolic link (or a file) standing
+// where a folder goes is refused, never followed.
 //
 // The whole install is planned and checked first (every name, every file
-// present in its cabinet); only then is anything written, so an INF that
-// fails its checks writes nothing. A failure while writing leaves the files
-// written before it; none is ever left half-written.
+// present in its cabinet, no link in the way, no destination that is one of
+// the cabinets); only then is anything written, so an INF that fails its
+// checks writes nothing. Each cabinet is read once for all of its files, in
+// one pass. A failure while writing leaves the files written before it; none
+// is ever left half-written, and an existing file is replaced only by a
+// complete one.
 //
 // Synchronous; reentrant (no shared state), any thread.
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "setup/installer/installpaths.h"
 
@@ -41,32 +52,34 @@ enum class InstallStep {
     OpenCabinet,      // a cabinet is missing or is not a cabinet
     MissingFile,      // a listed file is not in its cabinet
     CreateDirectory,  // the install directory could not be created
+    SameFile,         // a destination is one of the cabinets being read
     Extract,          // writing a file failed
 };
 
 struct InstallOptions {
-    QString sourceDirectory;  // where the cabinets lie
-    QString destDir;          // prefix of DIRID 30 ("" for the real root)
+    std::string sourceDirectory;  // where the cabinets lie (bytes)
+    std::string destDir;          // prefix of DIRID 30 ("" for the real root; bytes)
 };
 
 struct InstallResult {
     InstallStep failedStep = InstallStep::None;
     QString reason;            // English, names what failed; empty on success
-    QString installDirectory;  // the directory of the first file list, as
-                               // written to (also set when a later step failed)
-    QStringList written;       // full paths of the files written, in order
+    QString installDirectory;  // the directory of the first file list, for
+                               // display (also set when a later step failed)
+    std::vector<std::string> written;  // full paths of the files written, in
+                                       // the order they were completed
 
     bool ok() const { return failedStep == InstallStep::None; }
 };
 
 // Runs [DefaultInstall] of the INF file at `infPath`.
-InstallResult installInf(const QString& infPath, const InstallOptions& options);
+InstallResult installInf(const std::string& infPath, const InstallOptions& options);
 
 // The same on INF text already in memory.
 InstallResult installInfText(const QByteArray& infText, const InstallOptions& options);
 
 // The options a program uses: cabinets beside the INF, DESTDIR from the
 // environment.
-InstallOptions defaultOptions(const QString& infPath);
+InstallOptions defaultOptions(const std::string& infPath);
 
 }  // namespace ravelin::installer

@@ -17,24 +17,28 @@ bool isSafeFileName(const QString& name)
     return true;
 }
 
+std::optional<QStringList> destinationComponents(const QString& subdirectory)
+{
+    QStringList parts;
+    for (const QString& part : subdirectory.split(QRegularExpression(QStringLiteral("[\\\\/]")))) {
+        if (part.isEmpty() || part == u".")
+            continue;
+        if (part == u".." || part.contains(QChar(0)))
+            return std::nullopt;
+        parts << part;
+    }
+    return parts;
+}
+
 std::optional<QString> destinationDirectory(const QString& root, const QString& subdirectory)
 {
     QString base = root;
     while (base.endsWith(u'/'))
         base.chop(1);
-    QStringList parts;
-    for (const QString& part : subdirectory.split(QRegularExpression(QStringLiteral("[\\\\/]")))) {
-        if (part.isEmpty())
-            continue;
-        if (part == u"..")
-            return std::nullopt;
-        if (part.contains(QChar(0)))
-            return std::nullopt;
-        if (part == u".")
-            continue;
-        parts << part;
-    }
-    return base + u'/' + parts.join(u'/');
+    const std::optional<QStringList> parts = destinationComponents(subdirectory);
+    if (!parts)
+        return std::nullopt;
+    return base + u'/' + parts->join(u'/');
 }
 
 std::optional<QString> destinationFile(const QString& root, const QString& subdirectory, const QString& name)

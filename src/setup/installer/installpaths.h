@@ -6,9 +6,15 @@
 //
 // All functions are pure and thread-safe.
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace ravelin::installer {
+
+// The folders of an INF subdirectory, in order: split at "\\" and "/",
+// empty and "." components dropped; nullopt for a ".." component or a NUL.
+// Pure.
+std::optional<QStringList> destinationComponents(const QString& subdirectory);
 
 // The directory for DIRID 30 and `subdirectory` below `root` (the DESTDIR
 // prefix, "" for none): root + "/" + the subdirectory's components joined by

@@ -1,7 +1,9 @@
 // Proves the INF installer: files arrive byte-identical under DESTDIR, every failure is reported by step,
-// and hostile names or a failed check write nothing at all.
+// hostile names, planted links, a destination that is the cabinet or a failed check write nothing at all,
+// and a cabinet is read once for all of its files.
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -36,6 +38,17 @@ QByteArray infText(const QString& cab, const QString& installDir, const QStringL
     return t.toUtf8() + QByteArray(5, '\0');
 }
 
+// A path as the bytes the installer takes.
+std::string b(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+InstallOptions options(const QString& source, const QString& dest)
+{
+    return {b(source), b(dest)};
+}
+
 } // namespace
 
 class TestInstaller : public QObject {
@@ -51,6 +64,10 @@ private slots:
     void unwritableDestinationIsReported();
     void destinationMapping_data();
     void destinationMapping();
+    void plantedFolderLinkRefused_data();
+    void plantedFolderLinkRefused();
+    void destinationThatIsTheCabinetRefused();
+    void hostileCabinetInOnePass();
 
 private:
     // Builds `cab` in the source folder from the given files with gcab (MSZIP).
@@ -99,10 +116,10 @@ void TestInstaller::installsFilesByteIdentical()
     QVERIFY(QDir().mkpath(m_dest + "/myinstall/directory"));
     QVERIFY(writeFile(m_dest + "/myinstall/directory/readme.txt", QByteArray(9000, 'o')));
 
-    const InstallResult result = installInf(m_source + "/tools.inf", {m_source, m_dest + "/"});
+    const InstallResult result = installInf(b(m_source + "/tools.inf"), options(m_source, m_dest + "/"));
     QVERIFY2(result.ok(), qPrintable(result.reason));
     QCOMPARE(result.installDirectory, m_dest + "/myinstall/directory");
-    QCOMPARE(result.written.size(), 3);
+    QCOMPARE(result.written.size(), std::size_t(3));
     for (auto it = m_files.begin(); it != m_files.end(); ++it)
         QCOMPARE(readFile(result.installDirectory + "/" + it.key()), it.value());
     QCOMPARE(ravelin::test::fileTree(m_dest),
@@ -118,7 +135,7 @@ void TestInstaller::installsRenamedSingleAndDefaultDir()
                            "[SourceDisksNames]\n7=disk,\"c.cab\"\n"
                            "[SourceDisksFiles]\nreadme.txt=7\nempty.dat=7\n"
                            "[files]\ncopy.txt,readme.txt\nEMPTY.DAT,empty.dat,,0\n";
-    const InstallResult result = installInfText(inf, {m_source, m_dest});
+    const InstallResult result = installInfText(inf, options(m_source, m_dest));
     QVERIFY2(result.ok(), qPrintable(result.reason));
     QCOMPARE(result.installDirectory, m_dest + "/a/b/c");
     QCOMPARE(readFile(m_dest + "/a/b/c/copy.txt"), m_files["readme.txt"]);
@@ -128,10 +145,10 @@ void TestInstaller::installsRenamedSingleAndDefaultDir()
 
 void TestInstaller::emptyListCreatesDirectory()
 {
-    const InstallResult result = installInfText(infText("none.cab", "x\\y", {}), {m_source, m_dest});
+    const InstallResult result = installInfText(infText("none.cab", "x\\y", {}), options(m_source, m_dest));
     QVERIFY2(result.ok(), qPrintable(result.reason));
     QVERIFY(QFileInfo(m_dest + "/x/y").isDir());
-    QVERIFY(result.written.isEmpty());
+    QVERIFY(result.written.empty());
 }
 
 void TestInstaller::failuresWriteNothing_data()
@@ -186,11 +203,11 @@ void TestInstaller::failuresWriteNothing()
     QVERIFY(writeFile(m_source + "/garbage.cab", ravelin::test::randomBytes(3000, 3)));
     const QStringList before = ravelin::test::fileTree(m_root->path());
 
-    const InstallResult result = installInfText(inf, {m_source, m_dest});
+    const InstallResult result = installInfText(inf, options(m_source, m_dest));
     QVERIFY(!result.ok());
     QCOMPARE(int(result.failedStep), step);
     QVERIFY(!result.reason.isEmpty());
-    QVERIFY(result.written.isEmpty());
+    QVERIFY(result.written.empty());
     QCOMPARE(ravelin::test::fileTree(m_root->path()), before);
     QVERIFY(!QFileInfo::exists(m_root->filePath("escape")) && !QFileInfo::exists(m_root->filePath("out")));
 }
@@ -201,15 +218,20 @@ void TestInstaller::unwritableDestinationIsReported()
     // A file where the install directory should be.
     QVERIFY(writeFile(m_dest + "/blocked", "x"));
     InstallResult result =
-        installInfText(infText("tools.cab", "blocked\\dir", {"readme.txt"}), {m_source, m_dest});
+        installInfText(infText("tools.cab", "blocked\\dir", {"readme.txt"}), options(m_source, m_dest));
     QCOMPARE(result.failedStep, InstallStep::CreateDirectory);
     QCOMPARE(result.installDirectory, m_dest + "/blocked/dir");
+    QVERIFY2(result.reason.contains(m_dest + "/blocked") && result.reason.endsWith("Not a directory"),
+             qPrintable(result.reason));
 
-    // A directory where a file should go.
+    // A directory where a file should go: found before anything is written.
     QVERIFY(QDir().mkpath(m_dest + "/d/readme.txt/inner"));
-    result = installInfText(infText("tools.cab", "d", {"empty.dat", "readme.txt"}), {m_source, m_dest});
+    result =
+        installInfText(infText("tools.cab", "d", {"empty.dat", "readme.txt"}), options(m_source, m_dest));
     QCOMPARE(result.failedStep, InstallStep::Extract);
-    QCOMPARE(result.written, QStringList{m_dest + "/d/empty.dat"});
+    QVERIFY2(result.reason.contains(m_dest + "/d/readme.txt"), qPrintable(result.reason));
+    QVERIFY(result.written.empty());
+    QVERIFY(!QFileInfo::exists(m_dest + "/d/empty.dat"));
 }
 
 void TestInstaller::destinationMapping_data()
@@ -288,6 +310,72 @@ void TestInstaller::destinationMapping()
     QFETCH(QString, expected);
     const std::optional<QString> path = destinationFile(root, subdir, name);
     QCOMPARE(path.value_or(QString()), expected);
+}
+
+void TestInstaller::plantedFolderLinkRefused_data()
+{
+    QTest::addColumn<QString>("link"); // below DESTDIR, pointing at "elsewhere"
+    QTest::newRow("first folder") << "myinstall";
+    QTest::newRow("last folder") << "myinstall/directory";
+}
+
+void TestInstaller::plantedFolderLinkRefused()
+{
+    QFETCH(QString, link);
+    makeCabinet("tools.cab", m_files);
+    const QString elsewhere = m_root->filePath("elsewhere");
+    QVERIFY(QDir().mkpath(elsewhere));
+    QVERIFY(QDir().mkpath(QFileInfo(m_dest + "/" + link).path()));
+    QVERIFY(QFile::link(elsewhere, m_dest + "/" + link));
+    const QStringList before = ravelin::test::fileTree(m_root->path());
+
+    const InstallResult result = installInfText(infText("tools.cab", "myinstall\\directory", m_files.keys()),
+                                                options(m_source, m_dest));
+    QCOMPARE(result.failedStep, InstallStep::CreateDirectory);
+    QVERIFY2(result.reason.endsWith(m_dest + "/" + link + " is a symbolic link"), qPrintable(result.reason));
+    QVERIFY(result.written.empty());
+    QCOMPARE(ravelin::test::fileTree(m_root->path()), before);
+    QVERIFY(QDir(elsewhere).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+void TestInstaller::destinationThatIsTheCabinetRefused()
+{
+    // The install directory is the package folder, and the cabinet holds a
+    // file under the cabinet's own name.
+    makeCabinet("tools.cab", {{"tools.cab", "not the cabinet\n"}, {"readme.txt", "r\n"}});
+    const QByteArray cabinet = readFile(m_source + "/tools.cab");
+    const QStringList before = ravelin::test::fileTree(m_root->path());
+    const InstallResult result = installInfText(infText("tools.cab", "package", {"readme.txt", "tools.cab"}),
+                                                options(m_source, m_root->path()));
+    QCOMPARE(result.failedStep, InstallStep::SameFile);
+    QVERIFY2(result.reason.contains(m_source + "/tools.cab"), qPrintable(result.reason));
+    QVERIFY(result.written.empty());
+    QCOMPARE(readFile(m_source + "/tools.cab"), cabinet);
+    QCOMPARE(ravelin::test::fileTree(m_root->path()), before);
+}
+
+void TestInstaller::hostileCabinetInOnePass()
+{
+    // 2,000 files at descending offsets at the end of a 256 MiB folder, with
+    // overlapping ranges: an installer that reopens the cabinet per file, or
+    // restarts the folder per file, takes half an hour.
+    QVERIFY(QFile::copy(RAVELIN_HOSTILE_DIR "/onepass.cab", m_source + "/onepass.cab"));
+    QStringList names;
+    for (const QString& line :
+         QString::fromLatin1(readFile(RAVELIN_HOSTILE_DIR "/onepass.sha256")).split('\n'))
+        if (!line.isEmpty())
+            names << line.mid(66);
+    QCOMPARE(names.size(), 2010);
+    QElapsedTimer timer;
+    timer.start();
+    const InstallResult result =
+        installInfText(infText("onepass.cab", "hostile", names), options(m_source, m_dest));
+    QVERIFY2(result.ok(), qPrintable(result.reason));
+    QVERIFY(timer.elapsed() < 60000);
+    QCOMPARE(result.written.size(), std::size_t(2010));
+    const auto check = ravelin::test::run(
+        "sha256sum", {"-c", "--quiet", RAVELIN_HOSTILE_DIR "/onepass.sha256"}, m_dest + "/hostile");
+    QVERIFY2(check.exitCode == 0, check.out + check.err);
 }
 
 QTEST_GUILESS_MAIN(TestInstaller)

@@ -3,7 +3,6 @@
 // extracting it must never crash, and extraction must never write outside
 // its directory.
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <cstddef>
@@ -29,6 +28,8 @@ const QString& workFolder()
     return folder;
 }
 
+std::string bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -44,27 +45,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
     }
 
-    QList<cabreader::Entry> entries;
-    QString error;
-    const bool listed = cabreader::list(cabinet, &entries, &error);
-    if (!listed && error.isEmpty())
+    std::vector<cabreader::Entry> entries;
+    std::string error;
+    const bool listed = cabreader::list(bytes(cabinet), &entries, &error);
+    if (!listed && error.empty())
         std::abort(); // a refusal always says why
-    const bool tested = cabreader::test(cabinet, &error);
-    if (!tested && error.isEmpty())
+    error.clear();
+    const bool tested = cabreader::test(bytes(cabinet), &error);
+    if (!tested && error.empty())
         std::abort();
 
-    QStringList written;
-    if (!cabreader::extractAll(cabinet, out, &written, &error) && error.isEmpty())
+    std::vector<std::string> written;
+    error.clear();
+    if (!cabreader::extractAll(bytes(cabinet), bytes(out), &written, &error) && error.empty())
         std::abort();
-    for (const QString& path : written)
-        if (!QFileInfo(path).absoluteFilePath().startsWith(out + QLatin1Char('/')))
+    const std::string prefix = bytes(out) + "/";
+    for (const std::string& path : written)
+        if (path.compare(0, prefix.size(), prefix) != 0 || path.find("/../") != std::string::npos)
             std::abort();
     // Nothing may appear in the work folder but the input and the output folder.
     for (const QString& name : QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
         if (name != QLatin1String("input.cab") && name != QLatin1String("out"))
             std::abort();
-    if (!entries.isEmpty())
-        cabreader::extractFile(cabinet, entries.first().name, work + QStringLiteral("/one"), &error);
+    if (!entries.empty())
+        cabreader::extractFile(bytes(cabinet), entries.front().name, bytes(work + QStringLiteral("/one")), &error);
     QFile::remove(work + QStringLiteral("/one"));
     QDir(out).removeRecursively();
     return 0;
