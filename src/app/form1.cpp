@@ -507,11 +507,21 @@ void TForm1::NewCabClick()
 
 void TForm1::showNewCabDialog()
 {
-    // A fresh dialog per showing; it writes the three cabinet settings on "&OK".
-    cabinet::TForm8 dialog(this, {this, Edit1, Edit2, CheckBox1});
-    ui::prompter().execDialog(&dialog);
-    if (dialog.exitRequested())
+    // A fresh dialog per showing; "&OK" hands back the three cabinet
+    // settings, kept in the hidden Edit1, Edit2 and CheckBox1.
+    cabinet::TForm8 dialog(this, {cabinetName(), outputDirectory(), CheckBox1->isChecked()});
+    const int result = ui::prompter().execDialog(&dialog);
+    if (dialog.exitRequested()) {
         ExitClick();
+        return;
+    }
+    if (result == QDialog::Accepted) {
+        const cabinet::CabinetSettings chosen = dialog.settings();
+        Edit1->setText(chosen.name);
+        Edit2->setText(chosen.directory);
+        CheckBox1->setChecked(chosen.selfExtracting);
+        setWindowTitle(cabinet::captionFor(chosen.name));
+    }
 }
 
 void TForm1::AddFilesClick() { ListView1->addFromDialog(this); }

@@ -28,9 +28,9 @@ constexpr int kClientHeight = 177;
 const char* const kAIInt = "AIInt";
 const char* const kAISetting = "AISetting";
 
-QString captionFor(const QString& name) { return name + QStringLiteral(" - ") + QString::fromLatin1(kApplicationTitle); }
-
 }  // namespace
+
+QString captionFor(const QString& name) { return name + QStringLiteral(" - ") + QString::fromLatin1(kApplicationTitle); }
 
 TForm8::TForm8(QWidget* parent, const CabinetSettings& settings) : QDialog(parent), m_settings(settings)
 {
@@ -66,7 +66,7 @@ TForm8::TForm8(QWidget* parent, const CabinetSettings& settings) : QDialog(paren
     CheckBox1 = new QCheckBox(QStringLiteral("Make Self Extracting"), this);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setGeometry(8, 110, 312, 20);
-    CheckBox1->setChecked(m_settings.selfExtracting && m_settings.selfExtracting->isChecked());
+    CheckBox1->setChecked(m_settings.selfExtracting);
 
     Button1 = new QPushButton(QStringLiteral("&OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -116,16 +116,8 @@ void TForm8::Button1Click()
                         ui::Icon::Information, ui::Ok);
         return;
     }
-    const QString caption = captionFor(Edit1->text());
-    if (m_settings.window)
-        m_settings.window->setWindowTitle(caption);
-    ui::setApplicationTitle(caption);
-    if (m_settings.name)
-        m_settings.name->setText(Edit1->text());
-    if (m_settings.directory)
-        m_settings.directory->setText(Edit2->text());
-    if (m_settings.selfExtracting)
-        m_settings.selfExtracting->setChecked(CheckBox1->isChecked());
+    ui::setApplicationTitle(captionFor(Edit1->text()));
+    m_settings = {Edit1->text(), Edit2->text(), CheckBox1->isChecked()};
     accept();
 }
 

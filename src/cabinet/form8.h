@@ -21,15 +21,16 @@ class TBrowseFolder;
 
 namespace ravelin::cabinet {
 
-// The main window's three cabinet settings, which only this dialog writes.
-// None of the pointers is owned; all must outlive the dialog. `window` gets
-// the caption; it may be null (then only the application title changes).
+// The three cabinet settings the main window keeps and only this dialog
+// fills: handed in as they are, handed back when "&OK" accepts.
 struct CabinetSettings {
-    QWidget* window = nullptr;
-    QLineEdit* name = nullptr;          // cabinet name, as typed
-    QLineEdit* directory = nullptr;     // output directory
-    QCheckBox* selfExtracting = nullptr;
+    QString name;       // cabinet name, exactly as typed
+    QString directory;  // output directory, exactly as typed
+    bool selfExtracting = false;
 };
+
+// The main window's caption for a cabinet name: name + " - Ravelin Pro".
+QString captionFor(const QString& name);
 
 // Made for one showing and destroyed after it; run it with
 // ui::prompter().execDialog(&dialog). Controls by objectName: Label1, Edit1,
@@ -38,10 +39,10 @@ struct CabinetSettings {
 //
 // "&OK" with an empty name, or else an empty directory: information beep and
 // message "You must fill in all fields before you can continue"; the dialog
-// stays open. Otherwise it sets the caption of `settings.window` and the
-// application's display name to name + " - Ravelin Pro", copies name and
-// directory (exactly as typed) and the check box into `settings`, and
-// accepts.
+// stays open. Otherwise it sets the application title to captionFor(name),
+// keeps name and directory (exactly as typed) and the check box as
+// settings(), and accepts; the main window then takes them (and sets its
+// caption).
 //
 // "&Exit" closes the dialog with the result ExitApplication and sets
 // exitRequested(); the caller then ends the application (the main window
@@ -52,10 +53,13 @@ class TForm8 : public QDialog {
 public:
     enum { ExitApplication = 2 };
 
-    TForm8(QWidget* parent, const CabinetSettings& settings);
+    // The check box starts as `current.selfExtracting`; the text boxes start empty.
+    TForm8(QWidget* parent, const CabinetSettings& current);
     ~TForm8() override;
 
     bool exitRequested() const { return m_exitRequested; }
+    // What "&OK" accepted; the settings handed in until then.
+    CabinetSettings settings() const { return m_settings; }
 
     QLabel* Label1 = nullptr;
     QLineEdit* Edit1 = nullptr;

@@ -31,13 +31,23 @@ using ravelin::test::writeFile;
 
 namespace {
 
-// Stands in for the main window's hidden settings controls.
+// Stands in for the main window: keeps the settings the dialog hands back.
 struct MainSettings {
     QWidget window;
     QLineEdit* name = new QLineEdit(&window);
     QLineEdit* directory = new QLineEdit(&window);
     QCheckBox* flag = new QCheckBox(&window);
-    CabinetSettings settings() { return {&window, name, directory, flag}; }
+    CabinetSettings settings() { return {name->text(), directory->text(), flag->isChecked()}; }
+    // What the main window does with an accepted dialog.
+    void take(const TForm8& dialog, int result)
+    {
+        if (result != QDialog::Accepted)
+            return;
+        name->setText(dialog.settings().name);
+        directory->setText(dialog.settings().directory);
+        flag->setChecked(dialog.settings().selfExtracting);
+        window.setWindowTitle(captionFor(dialog.settings().name));
+    }
 };
 
 void clearPreferences()
@@ -151,7 +161,9 @@ void TestForm8::okWithAnEmptyFieldStaysOpen()
         return d->result();
     });
     TForm8 dialog(&main.window, main.settings());
-    QCOMPARE(ravelin::ui::prompter().execDialog(&dialog), int(QDialog::Rejected));
+    const int result = ravelin::ui::prompter().execDialog(&dialog);
+    main.take(dialog, result);
+    QCOMPARE(result, int(QDialog::Rejected));
     QVERIFY(stillOpen);
     QCOMPARE(nameAfter, name);
     QCOMPARE(prompter.messageTexts(), QStringList{"You must fill in all fields before you can continue"});
@@ -176,7 +188,9 @@ void TestForm8::okFillsTheSettings()
         return d->result();
     });
     TForm8 dialog(&main.window, main.settings());
-    QCOMPARE(ravelin::ui::prompter().execDialog(&dialog), int(QDialog::Accepted));
+    const int result = ravelin::ui::prompter().execDialog(&dialog);
+    QCOMPARE(result, int(QDialog::Accepted));
+    main.take(dialog, result);
     QVERIFY(prompter.messages.isEmpty());
     // Taken exactly as typed.
     QCOMPARE(main.name->text(), QString(" setup.cab"));
@@ -200,7 +214,9 @@ void TestForm8::exitAsksToEndTheApplication()
         return d->result();
     });
     TForm8 dialog(&main.window, main.settings());
-    QCOMPARE(ravelin::ui::prompter().execDialog(&dialog), int(TForm8::ExitApplication));
+    const int result = ravelin::ui::prompter().execDialog(&dialog);
+    QCOMPARE(result, int(TForm8::ExitApplication));
+    main.take(dialog, result);
     QVERIFY(dialog.exitRequested());
     QVERIFY(main.name->text().isEmpty());
     QVERIFY(main.directory->text().isEmpty());
