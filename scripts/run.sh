@@ -5,4 +5,5 @@ set -e
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${RAVELIN_BUILD_DIR:-$ROOT/build}
 "$ROOT/scripts/setup.sh"
-exec "$BUILD/src/app/ravelin" "$@"
+# ravelin-cab, which Get Info runs, is built beside it in bin/.
+exec "$BUILD/bin/ravelin" "$@"

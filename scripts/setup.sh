@@ -7,7 +7,7 @@ BUILD=${RAVELIN_BUILD_DIR:-$ROOT/build}
 
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
 zlib1g-dev libmspack-dev libssl-dev clang libclang-rt-14-dev desktop-file-utils appstream man-db \
-cabextract gcab 7zip libarchive-tools"
+cabextract gcab 7zip libarchive-tools xvfb x11-utils"
 
 missing=""
 for p in $PACKAGES; do

@@ -42,13 +42,8 @@ bool answeredWithoutWindow(int argc, char** argv, int* exitCode)
 
 }  // namespace
 
-int runApplication(int argc, char** argv)
+void configureApplication()
 {
-    int exitCode = 0;
-    if (answeredWithoutWindow(argc, argv, &exitCode))
-        return exitCode;
-    io::installSignalCleanup();
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
     QApplication::setOrganizationName(QString::fromLatin1(kOrganisationName));
     // No application display name: Qt would append it to every window title
@@ -56,8 +51,18 @@ int runApplication(int argc, char** argv)
     QApplication::setApplicationVersion(QString::fromLatin1(kVersionText));
     QApplication::setWindowIcon(ui::picture(ui::Picture::Application));
     // The help file the help window reads its topics from.
-    app.setProperty("helpFile", QString::fromLatin1(kHelpFileName));
+    qApp->setProperty("helpFile", QString::fromLatin1(kHelpFileName));
     settings::installHelp();
+}
+
+int runApplication(int argc, char** argv)
+{
+    int exitCode = 0;
+    if (answeredWithoutWindow(argc, argv, &exitCode))
+        return exitCode;
+    io::installSignalCleanup();
+    QApplication app(argc, argv);
+    configureApplication();
 
     TForm1 form(QApplication::arguments().mid(1));
     form.show();

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -11,10 +12,12 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QListView>
 #include <QMenu>
 #include <QStackedWidget>
 #include <QStandardItemModel>
+#include <QStyle>
 #include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -31,6 +34,13 @@ constexpr int kColumns = 5;
 constexpr int kWidths[kColumns] = {100, 110, 70, 70, 204};
 const char* const kHeadings[kColumns] = {"FileName", "Type", "Date", "Time", "Path"};
 const QString kUnknownMime = QStringLiteral("application/octet-stream");
+// Files a cabinet usually carries; the Type column fits their type names.
+const char* const kUsualFiles[] = {"readme.txt", "setup.exe",   "library.dll", "setup.inf",
+                                   "setup.ini",  "program.hlp", "licence.rtf", "index.html",
+                                   "manual.pdf", "picture.bmp", "logo.png",    "program.ico"};
+// Room beyond the text and the style's margins, so that a text that fits
+// is never elided by a rounding of the font's advances.
+constexpr int kSlack = 4;
 } // namespace
 
 TListView::TListView(QWidget* parent) : QWidget(parent)
@@ -63,8 +73,12 @@ TListView::TListView(QWidget* parent) : QWidget(parent)
     m_report->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_report->setModel(m_model);
     m_report->setSelectionModel(m_selection);
+    m_report->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     for (int c = 0; c < kColumns; ++c)
         m_report->setColumnWidth(c, kWidths[c]);
+    fitColumns();
+    // The font changes when the desktop's does; the columns follow.
+    m_report->installEventFilter(this);
 
     m_icons = new QListView;
     m_icons->setObjectName(QStringLiteral("ListView1Icons"));
@@ -79,6 +93,7 @@ TListView::TListView(QWidget* parent) : QWidget(parent)
         v->setSelectionBehavior(QAbstractItemView::SelectRows);
         v->setEditTriggers(QAbstractItemView::NoEditTriggers);
         v->setContextMenuPolicy(Qt::CustomContextMenu);
+        v->installEventFilter(this);
         connectView(v);
     }
 
@@ -89,6 +104,71 @@ TListView::TListView(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_stack);
     setViewStyle(ViewStyle::Report);
+}
+
+int TListView::designedWidth(int column)
+{
+    return column >= 0 && column < kColumns ? kWidths[column] : 0;
+}
+
+int TListView::fittingWidth(int column) const
+{
+    QStringList texts;
+    switch (column) {
+    case 1:
+        for (const char* file : kUsualFiles) {
+            const QString name = QString::fromLatin1(file);
+            const QMimeType mime = m_mimes.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+            texts << typeColumn(mime.isValid() && mime.name() != kUnknownMime ? mime.comment() : QString(),
+                                name);
+        }
+        break;
+    case 2: {
+        // The widest day of the month in every month: month names differ.
+        const int year = QDate::currentDate().year();
+        for (int month = 1; month <= 12; ++month)
+            texts << dateColumn(QDate(year, month, 28));
+        break;
+    }
+    case 3:
+        for (int hour = 0; hour < 24; ++hour)
+            texts << timeColumn(QTime(hour, 48));
+        break;
+    default:
+        break;
+    }
+    const QFontMetrics metrics(m_report->font());
+    // An item's text is laid out inside a margin on either side: the style's
+    // focus frame margin and one pixel.
+    const int margin =
+        2 * (m_report->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_report) + 1);
+    int width = std::max(designedWidth(column), m_report->horizontalHeader()->sectionSizeHint(column));
+    for (const QString& text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text) + margin + kSlack);
+    return width;
+}
+
+void TListView::fitColumns()
+{
+    // Only ever wider: a column the user made wider stays so.
+    for (int c = 0; c < kColumns; ++c) {
+        const int wanted = fittingWidth(c);
+        if (m_report->columnWidth(c) < wanted)
+            m_report->setColumnWidth(c, wanted);
+    }
+}
+
+bool TListView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && (watched == m_report || watched == m_icons) &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+        // The Delete key does what "&Delete Files" does.
+        deleteSelected();
+        return true;
+    }
+    if (event->type() == QEvent::FontChange && watched == m_report)
+        fitColumns();
+    return QWidget::eventFilter(watched, event);
 }
 
 void TListView::connectView(QAbstractItemView* view)
@@ -313,6 +393,10 @@ bool TListView::addFile(const QString& path, int* error)
           << new QStandardItem(dateColumn(written.date())) << new QStandardItem(timeColumn(written.time()))
           << new QStandardItem(paths::directoryPart(path));
     m_model->insertRow(sortedInsertPosition(name), items);
+    QString folder = paths::directoryPart(path);
+    if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    m_lastFolder = folder;
     QCoreApplication::processEvents();
     return true;
 }
@@ -350,6 +434,8 @@ int TListView::addFromDialog(QWidget* owner)
     request.filter = QStringLiteral("All Files (*)");
     request.multiple = true;
     request.helpButton = true;
+    // Where the last file came from: the next ones are usually beside it.
+    request.directory = m_lastFolder;
     const QStringList chosen = ui::prompter().openFiles(owner, request);
     if (chosen.isEmpty())
         return 0;

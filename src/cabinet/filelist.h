@@ -8,6 +8,14 @@
 // sub-items are Type (1), Date (2), Time (3) and Path (4, the directory
 // ending in "/"); its full path is Path + caption.
 //
+// The report view's columns start at their designed widths (FileName 100,
+// Type 110, Date 70, Time 70, Path 204), widened where the desktop's font
+// and the user's locale need more: Date fits the locale's short date of any
+// month, Time any "hh:mm AM/PM", Type the names of the usual file types of
+// a cabinet (text, program, library, setup information, help, pictures...).
+// They widen again when the font changes and the user can still drag each
+// one. The Delete key removes the selected rows, as deleteSelected() does.
+//
 // Threads: user-interface thread only.
 #include <QCollator>
 #include <QDateTime>
@@ -74,8 +82,13 @@ public:
     // for a pipe, socket or device (io::kNotRegularFile) the system's reason
     // follows: "Cannot open file <path>: not a regular file".
     static void reportCannotOpen(QWidget* owner, const QString& path, int error);
-    // Runs the open dialog and adds what was chosen. Returns how many.
+    // Runs the open dialog, starting in the folder of the last file added
+    // (by any road; the working directory before the first), and adds what
+    // was chosen. Returns how many.
     int addFromDialog(QWidget* owner);
+    // The folder of the last file added, without a final "/" (except "/"
+    // itself); empty before the first.
+    QString lastAddedFolder() const { return m_lastFolder; }
     void deleteSelected();
     void clear();
     // Opens the first selected row's file through the desktop; nothing
@@ -87,10 +100,21 @@ public:
     static QString timeColumn(const QTime& time);
     static QString dateColumn(const QDate& date);
 
+    // The designed width of column `column` (0 FileName ... 4 Path).
+    static int designedWidth(int column);
+    // The width column `column` needs for the texts it is meant to show
+    // whole in the current font and locale; at least its designed width.
+    int fittingWidth(int column) const;
+
 signals:
     void viewStyleChanged(ravelin::cabinet::ViewStyle style);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Widens every column that is narrower than fittingWidth().
+    void fitColumns();
     int sortedInsertPosition(const QString& caption) const;
     int compareCaptions(const QString& a, const QString& b) const;
     QIcon iconForMime(const QMimeType& mime);
@@ -109,6 +133,7 @@ private:
     QCollator m_caseCollator;
     QMimeDatabase m_mimes;
     QHash<QString, QIcon> m_iconCache;
+    QString m_lastFolder;
 };
 
 }  // namespace ravelin::cabinet

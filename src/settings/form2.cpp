@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include "platform/constants.h"
 #include "ui/prompter.h"
 
 namespace ravelin::settings {
@@ -38,7 +39,9 @@ TForm2::TForm2(QWidget* parent)
     Image1->setPixmap(QPixmap(QStringLiteral(":/about/about.png"))
                           .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
-    Label1 = new QLabel(QStringLiteral("Ravelin Professional (6.2)"), this);
+    // The version is the program's own (kVersionText), the one --version prints.
+    Label1 =
+        new QLabel(QStringLiteral("Ravelin Professional (%1)").arg(QString::fromLatin1(kVersionText)), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     QFont bold = Label1->font();
     bold.setBold(true);

@@ -1,7 +1,8 @@
 #pragma once
 // The about box (TForm2): caption "About Ravelin Pro", a lowered brown panel
 // with the product picture at its top, the label "Ravelin Professional
-// (6.2)" and "&OK". Made for each opening and destroyed after it.
+// (6.2)" (the version being kVersionText, the project's) and "&OK". Made for
+// each opening and destroyed after it.
 //
 // Threads: user-interface thread.
 #include <QDialog>

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -92,11 +94,18 @@ THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     buttons->addWidget(BackButton);
     buttons->addWidget(ForwardButton);
     buttons->addStretch(1);
+    CloseButton = new QPushButton(QStringLiteral("&Close"), this);
+    CloseButton->setObjectName(QStringLiteral("CloseButton"));
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(CloseButton);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addLayout(buttons);
     layout->addWidget(TextBrowser1, 1);
+    layout->addLayout(bottom);
     resize(640, 520);
+    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
 
     BackButton->setEnabled(false);
     ForwardButton->setEnabled(false);
@@ -105,6 +114,17 @@ THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(ForwardButton, &QToolButton::clicked, TextBrowser1, &QTextBrowser::forward);
     connect(TextBrowser1, &QTextBrowser::backwardAvailable, BackButton, &QToolButton::setEnabled);
     connect(TextBrowser1, &QTextBrowser::forwardAvailable, ForwardButton, &QToolButton::setEnabled);
+}
+
+void THelpWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Escape closes it as it closes a dialog; the browser and the buttons
+    // leave the key to the window, wherever the focus is inside.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void THelpWindow::showTopic(int topic)

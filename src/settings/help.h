@@ -6,7 +6,8 @@
 // <!--/topic--> so that it can be shown alone as a context pop-up.
 //
 // The help window (THelpWindow) shows the document in a QTextBrowser; one
-// window serves the whole run and comes to the front at each request.
+// window serves the whole run and comes to the front at each request. Its
+// "&Close" button and the Escape key close it.
 //
 // Threads: user-interface thread.
 #include <QList>
@@ -14,6 +15,7 @@
 #include <QUrl>
 #include <QWidget>
 
+class QPushButton;
 class QTextBrowser;
 class QToolButton;
 
@@ -45,9 +47,13 @@ public:
     QToolButton* ContentsButton; // "&Contents"
     QToolButton* BackButton;     // "&Back"
     QToolButton* ForwardButton;  // "&Forward"
+    QPushButton* CloseButton;    // "&Close"
 
     // Shows `topic` (0: the contents).
     void showTopic(int topic);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // Shows the help window at `topic` (0 for the contents), creating it the

@@ -54,6 +54,41 @@ QRect ontoAScreen(QRect rect)
     return rect;
 }
 
+// The available area of the screen that holds most of `rect`.
+QRect availableAreaFor(const QRect& rect)
+{
+    QRect best;
+    qint64 bestArea = -1;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect common = screen->availableGeometry().intersected(rect);
+        const qint64 area = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        if (area > bestArea) {
+            bestArea = area;
+            best = screen->availableGeometry();
+        }
+    }
+    return best;
+}
+
+// A rectangle wider or taller than the screen's available area gets that
+// area's extent on that axis; a huge stored size would otherwise make a
+// window the windowing system cannot even hold.
+QRect fittedToScreen(QRect rect)
+{
+    const QRect area = availableAreaFor(rect);
+    if (!area.isValid())
+        return rect;
+    if (rect.width() > area.width()) {
+        rect.setLeft(area.left());
+        rect.setWidth(area.width());
+    }
+    if (rect.height() > area.height()) {
+        rect.setTop(area.top());
+        rect.setHeight(area.height());
+    }
+    return rect;
+}
+
 } // namespace
 
 QRect normalRectFromText(const QString& normPos, const QRect& current, bool fixedSize)
@@ -81,7 +116,7 @@ void restorePlacement(QWidget* window, const Preferences& prefs)
         const QRect rect = normalRectFromText(prefs.readString(name(kPlacementNormPos)), window->geometry(),
                                               isFixedSize(window));
         if (rect.width() > 0 && rect.height() > 0)
-            window->setGeometry(ontoAScreen(rect));
+            window->setGeometry(fittedToScreen(ontoAScreen(rect)));
     }
     Qt::WindowStates state =
         window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);

@@ -47,7 +47,9 @@ QRect normalRectFromText(const QString& normPos, const QRect& current, bool fixe
 //  1. When MinMaxPos or NormPos is stored, the NormPos rectangle (above)
 //     becomes the window's geometry, provided its left is smaller than its
 //     right and its top smaller than its bottom; a rectangle that lies on no
-//     screen at all is moved onto the primary screen, keeping its size.
+//     screen at all is moved onto the primary screen, keeping its size, and
+//     one wider or taller than the available area of the screen holding most
+//     of it is fitted to that area on that axis (position and extent).
 //  2. ShowCmd 1, 5 and 9 give the normal state, 2 and 6 the minimised state
 //     (also maximised underneath when Flags holds kRestoreToMaximized), 3 the
 //     maximised state; anything else, or nothing stored, gives the normal state.

@@ -1,11 +1,16 @@
 #include "tools/cabinettool.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "platform/io.h"
 #include "platform/paths.h"
+
+#include <cerrno>
+#include <unistd.h>
 
 namespace ravelin::tools {
 
@@ -50,12 +55,23 @@ QStringList cabinetListArguments(const QString& cabinetName)
     return arguments;
 }
 
-int runAndWait(const QString& program, const QStringList& arguments, const QString& outputFile)
+int runAndWait(const QString& program, const QStringList& arguments, const QString& outputFile,
+               QString* notRun)
 {
     // Checked here so that a missing tool leaves any earlier listing alone,
     // as a command interpreter that cannot start leaves it.
-    if (program.isEmpty() || !isExecutableFile(program))
+    if (notRun)
+        notRun->clear();
+    if (program.isEmpty() || !isExecutableFile(program)) {
+        if (notRun) {
+            int error = ENOENT;
+            if (!program.isEmpty())
+                error =
+                    ::access(QFile::encodeName(program).constData(), X_OK) != 0 ? errno : io::kNotRegularFile;
+            *notRun = QString::fromStdString(io::reasonText(error));
+        }
         return -1;
+    }
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
@@ -65,8 +81,11 @@ int runAndWait(const QString& program, const QStringList& arguments, const QStri
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(outputFile, QIODevice::Truncate);
     process.start();
-    if (!process.waitForStarted(-1))
+    if (!process.waitForStarted(-1)) {
+        if (notRun)
+            *notRun = process.errorString();
         return -1;
+    }
     process.waitForFinished(-1);
     if (process.exitStatus() != QProcess::NormalExit)
         return -1;

@@ -46,6 +46,10 @@ QStringList cabinetListArguments(const QString& cabinetName);
 // created or truncated once the program is known to exist. Returns the exit
 // code, or -1 when the program is empty or not an executable file (then
 // `outputFile` is not touched), cannot be started, or did not exit normally.
-int runAndWait(const QString& program, const QStringList& arguments, const QString& outputFile);
+// When the program could not be run at all (empty, not an executable file,
+// not started), `*notRun` (when given) gets the system's reason, such as
+// "No such file or directory"; otherwise it is left empty.
+int runAndWait(const QString& program, const QStringList& arguments, const QString& outputFile,
+               QString* notRun = nullptr);
 
 } // namespace ravelin::tools

@@ -24,6 +24,15 @@
 
 namespace ravelin::tools {
 
+QString cabinetToolNotRunText(const QString& tool, const QString& reason)
+{
+    const QString start = QString::fromLatin1(kNoListingMessage) + QStringLiteral(": ");
+    if (tool.isEmpty())
+        return start + QString::fromLatin1(kCabinetToolName) +
+               QStringLiteral(" was not found beside the program or on PATH");
+    return start + tool + QStringLiteral(" could not be run: ") + reason;
+}
+
 TForm5::TForm5(TForm4* chooser, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_chooser(chooser)
 {
@@ -117,9 +126,17 @@ void TForm5::Timer1Timer()
         ui::showMessage(this, QString::fromLatin1(kNoListingMessage), ui::Icon::None);
         return;
     }
+    const QString tool = cabinetToolPath();
+    QString notRun;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    runAndWait(cabinetToolPath(), arguments, listingPath); // exit code not used
+    runAndWait(tool, arguments, listingPath, &notRun); // exit code not used
     QApplication::restoreOverrideCursor();
+    if (tool.isEmpty() || !notRun.isEmpty()) {
+        // Nothing ran, so whatever listing lies there is not this cabinet's.
+        Memo1->clear();
+        ui::showMessage(this, cabinetToolNotRunText(tool, notRun), ui::Icon::None);
+        return;
+    }
 
     std::string bytes;
     io::Fd listing = io::openForReading(listingNative, &listingError);

@@ -5,9 +5,11 @@
 // `ravelin-cab l NAME` (see tools/cabinettool.h) with its output going to
 // cabinf.TXT in the working directory. The file is then read back into the
 // text box; when there is none, "There was an error getting the required
-// information" is shown. The listing file is never deleted, so an older one
-// is shown when a run produced none. "&OK" closes this window and the
-// chooser together.
+// information" is shown. When the lister cannot be run at all (not found
+// beside the program or on PATH, not executable, not started), that message
+// says so and why (see cabinetToolNotRunText) and no listing is shown: an
+// older cabinf.TXT would look like this cabinet's. The listing file is never
+// deleted. "&OK" closes this window and the chooser together.
 //
 // A cabinet name whose command line ("ravelin-cab l NAME > cabinf.TXT")
 // would pass 512 characters is refused with a message and nothing is run.
@@ -34,6 +36,14 @@ class TForm4;
 inline constexpr const char* kNoListingMessage = "There was an error getting the required information";
 inline constexpr const char* kCommandTooLongMessage =
     "The cabinet file name is too long. The command to list it may hold at most 512 characters.";
+
+// The message when the lister `tool` (empty: none was found) could not be
+// run for `reason`:
+//   "There was an error getting the required information: ravelin-cab was
+//    not found beside the program or on PATH"
+//   "There was an error getting the required information: <tool> could not
+//    be run: <reason>"
+QString cabinetToolNotRunText(const QString& tool, const QString& reason);
 
 class TForm5 : public QDialog {
     Q_OBJECT

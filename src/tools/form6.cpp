@@ -1,6 +1,7 @@
 #include "tools/form6.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -176,7 +177,10 @@ TForm6::TForm6(QWidget* owner) : QDialog(owner)
     SpeedButton1->setIcon(ui::picture(ui::Picture::Folder));
     SpeedButton1->setIconSize(QSize(16, 16));
     SpeedButton1->setFixedSize(23, 22);
-    SpeedButton1->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab from the directory box, and pressed with Space.
+    SpeedButton1->setFocusPolicy(Qt::StrongFocus);
+    SpeedButton1->setToolTip(QStringLiteral("Browse for the directory"));
+    SpeedButton1->setAccessibleName(QStringLiteral("Browse for the directory"));
     directoryRow->addWidget(SpeedButton1);
     column->addLayout(directoryRow);
 
@@ -311,7 +315,9 @@ void TForm6::DriveComboBox1Change(int index)
 void TForm6::SpeedButton1Click()
 {
     try {
-        if (BrowseFolder1->Execute())
+        // A root without a folder of its own (a Desktop that does not exist
+        // here) gives no directory: the box keeps what it holds.
+        if (BrowseFolder1->Execute() && !BrowseFolder1->Directory().isEmpty())
             Edit1->setText(BrowseFolder1->Directory());
     } catch (const EBrowseDialogAlreadyShowing&) {
         // The chooser already open keeps the user's attention.
@@ -450,8 +456,13 @@ void TForm6::IteratorTerminate()
 {
     m_searching = false;
     Button4->setEnabled(true);
-    Button3->setEnabled(true);
+    // "&Stop" goes grey; if it held the focus, the focus goes to "&Search",
+    // never on to "&Organise", where a second press of Space or Enter after
+    // stopping would move files.
+    if (Button2->hasFocus() || QApplication::focusWidget() == Button2)
+        Button1->setFocus(Qt::OtherFocusReason);
     Button2->setEnabled(false);
+    Button3->setEnabled(true);
     Animate1->setActive(false);
 }
 

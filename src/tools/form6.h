@@ -16,6 +16,11 @@
 // the list; every checked entry that could not be moved stays, checked, and
 // is named in the closing message with the system's reason.
 //
+// The folder button takes the focus with Tab (after the directory box). A
+// folder choice without a directory (a root with no folder here) leaves the
+// box as it was. When a search ends while "&Stop" has the focus, the focus
+// goes to "&Search".
+//
 // Closing the window (Close, the title bar, Escape) while a search runs
 // stops it and waits, checking every 200 ms, until the iterator is idle;
 // destroying the window does the same.

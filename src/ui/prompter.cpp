@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 
 #include "platform/constants.h"
 
@@ -99,6 +100,12 @@ int QtPrompter::message(QWidget* parent, const Message& m)
         help->disconnect();
         const int topic = m.helpTopic;
         QObject::connect(help, &QAbstractButton::clicked, help, [topic] { invokeHelp(topic); });
+    }
+    if (m.helpTopic != 0) {
+        // F1 asks for the box's topic, as in any window that carries one.
+        auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), &box);
+        const int topic = m.helpTopic;
+        QObject::connect(f1, &QShortcut::activated, &box, [topic] { invokeHelp(topic); });
     }
     box.exec();
     const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());

@@ -40,7 +40,8 @@ struct Message {
     Icon icon = Icon::None;
     int buttons = Ok;    // or-ed Button values
     int defaultButton = NoButton;
-    int helpTopic = 0;   // topic shown when Help is pressed (the box stays open)
+    int helpTopic = 0;   // topic shown when Help or F1 is pressed (the box stays
+                         // open); 0: none, F1 does nothing
 };
 
 struct OpenFileRequest {
@@ -58,7 +59,8 @@ public:
     virtual ~Prompter() = default;
 
     // Shows a modal message box owned by `parent` and returns the button
-    // pressed (Help never ends the box: it shows `helpTopic` and waits).
+    // pressed (Help never ends the box: it shows `helpTopic` and waits; F1
+    // in a box with a topic shows it too, with or without a Help button).
     virtual int message(QWidget* parent, const Message& message) = 0;
 
     // Sounds the desktop's beep for the given kind.

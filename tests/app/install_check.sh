@@ -2,10 +2,12 @@
 # Installs the built tree into an empty prefix and checks what a desktop and
 # a packager see there: every file in place, the desktop entry and the
 # AppStream description valid, and the program answering --help and
-# --version without a display.
+# --version without a display. VERSION is the project's ("6.2"): --version,
+# the manual page and the AppStream release all carry it.
 set -eu
 BUILD=$1
 PREFIX=$2
+VERSION=$3
 rm -rf "$PREFIX"
 cmake --install "$BUILD" --prefix "$PREFIX" > /dev/null
 
@@ -23,12 +25,18 @@ done
 
 desktop-file-validate "$PREFIX/share/applications/ravelin.desktop"
 appstreamcli validate --no-net "$PREFIX/share/metainfo/com.korvane.ravelin.metainfo.xml"
+grep -q "\"Ravelin Pro $VERSION\"" "$PREFIX/share/man/man1/ravelin.1" ||
+  { echo "the manual page does not carry version $VERSION"; exit 1; }
+grep -q "<release version=\"$VERSION\"" "$PREFIX/share/metainfo/com.korvane.ravelin.metainfo.xml" ||
+  { echo "the AppStream release is not version $VERSION"; exit 1; }
 if command -v groff > /dev/null; then
   groff -man -Tutf8 -z "$PREFIX/share/man/man1/ravelin.1"
 fi
 
 # No display at all: --help and --version must not need one.
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$PREFIX/bin/ravelin" --version)
-[ "$out" = "ravelin 6.0 (Ravelin Pro)" ] || { echo "unexpected --version: $out"; exit 1; }
+[ "$out" = "ravelin $VERSION (Ravelin Pro)" ] || { echo "unexpected --version: $out"; exit 1; }
 env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$PREFIX/bin/ravelin" --help | grep -q '^usage: ravelin '
+out=$("$PREFIX/bin/ravelin-cab" --version)
+[ "$out" = "ravelin-cab $VERSION (Ravelin Pro)" ] || { echo "unexpected ravelin-cab --version: $out"; exit 1; }
 echo "install check passed"

@@ -1,5 +1,6 @@
 // Takes the screenshots of the main window with files listed and of its
-// pop-up menu, into the folder given as the first argument.
+// pop-up menu, into the folder given as the first argument. The list is shown
+// in the C locale, whose short date gives the whole year ("10 Dec 2026").
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    QLocale::setDefault(QLocale::c());
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QTemporaryDir dir;
     const char* names[] = {"setup.exe", "readme.txt", "product.dll", "license.rtf", "install.inf",

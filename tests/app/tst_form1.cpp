@@ -4,6 +4,9 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QListView>
+#include <QTableView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -490,6 +493,136 @@ private slots:
         QCOMPARE(captions(form.ListView1), (QStringList{"2.txt", "5.txt"}));
         form.ClearListClick();
         QCOMPARE(form.ListView1->rowCount(), 0);
+    }
+
+    void deleteKey_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::newRow("details") << int(cabinet::ViewStyle::Report);
+        QTest::newRow("list") << int(cabinet::ViewStyle::List);
+        QTest::newRow("large icons") << int(cabinet::ViewStyle::Icon);
+    }
+    void deleteKey()
+    {
+        // The Delete key in the list does what "&Delete Files" does.
+        QFETCH(int, style);
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        TForm1 form({"/noquery"});
+        for (const char* n : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"})
+            QVERIFY(form.ListView1->addFile(file(n)));
+        form.ListView1->setViewStyle(cabinet::ViewStyle(style));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QAbstractItemView* view = form.ListView1->currentView();
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Delete);  // nothing selected: nothing happens
+        QCOMPARE(form.ListView1->rowCount(), 5);
+        for (int r : {0, 2, 3})
+            form.ListView1->selectRow(r);
+        QTest::keyClick(view, Qt::Key_Delete);
+        QCOMPARE(captions(form.ListView1), (QStringList{"2.txt", "5.txt"}));
+        QVERIFY(fake.messages.isEmpty());
+    }
+
+    void addFilesStartsInLastFolder()
+    {
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        QTemporaryDir dir;
+        QStringList paths;
+        for (const char* p : {"first/a.txt", "second/b.txt", "third folder/c.txt"}) {
+            const QString path = dir.filePath(QString::fromLatin1(p));
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QVERIFY(test::writeFile(path, "x"));
+            paths << path;
+        }
+        TForm1 form({"/noquery"});
+        fake.fileAnswers = {{paths[0]}, {}};
+        form.AddFilesClick();  // before any file: the working folder
+        form.AddFilesClick();  // beside the last one added; cancelled
+        drop(form, {paths[1]});
+        fake.fileAnswers = {{paths[2]}, {}};
+        form.AddFilesClick();  // beside the dropped one
+        form.AddFilesClick();
+        QCOMPARE(form.ListView1->rowCount(), 3);
+        QStringList folders;
+        for (const ui::OpenFileRequest& r : fake.fileRequests)
+            folders << r.directory;
+        QCOMPARE(folders, (QStringList{QString(), dir.filePath("first"), dir.filePath("second"),
+                                       dir.filePath("third folder")}));
+    }
+
+    void columnsShowTheirContent_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("date");  // the short date of 10 December 2026
+        QTest::newRow("C") << "C" << "10 Dec 2026";
+        QTest::newRow("en_GB") << "en_GB" << "10/12/2026";
+        QTest::newRow("en_US") << "en_US" << "12/10/26";
+    }
+    void columnsShowTheirContent()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, date);
+        struct LocaleScope {
+            QLocale before;
+            ~LocaleScope() { QLocale::setDefault(before); }
+        } restore;
+        QLocale::setDefault(QLocale(locale));
+        FakePrompter fake;
+        FakePrompter::Scope scope(fake);
+        QTemporaryDir dir;
+        const QString readme = dir.filePath("readme.txt");
+        const QString setup = dir.filePath("setup.exe");
+        const QString help = dir.filePath("program.hlp");
+        for (const QString& p : {readme, setup, help})
+            QVERIFY(test::writeFile(p, "x"));
+        setMTime(readme, QDateTime(QDate(2026, 12, 10), QTime(23, 58), Qt::LocalTime));
+        setMTime(setup, QDateTime(QDate(2026, 9, 28), QTime(8, 8), Qt::LocalTime));
+        setMTime(help, QDateTime(QDate(2026, 3, 9), QTime(12, 0), Qt::LocalTime));
+
+        TForm1 form({"/noquery"});
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.ListView1->addFiles({readme, setup, help}, &form), 3);
+        QCOMPARE(form.ListView1->subItem(1, 2), date);
+        QCOMPARE(form.ListView1->subItem(1, 1), QString("plain text document"));
+
+        QTableView* view = form.ListView1->reportView();
+        // What the view's delegate needs to show a column's texts unelided.
+        auto needed = [view](int column) { return static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column); };
+        auto checkWidths = [view, needed](const char* when) {
+            for (int c = 0; c < 5; ++c)
+                QVERIFY2(view->columnWidth(c) >= cabinet::TListView::designedWidth(c), when);
+            // Type, Date and Time show their texts whole, and the headings.
+            for (int c = 1; c <= 3; ++c) {
+                QVERIFY2(view->columnWidth(c) >= needed(c),
+                         qPrintable(QStringLiteral("%1: column %2 is %3 wide, its texts need %4")
+                                        .arg(QLatin1String(when))
+                                        .arg(c)
+                                        .arg(view->columnWidth(c))
+                                        .arg(needed(c))));
+                QVERIFY2(view->columnWidth(c) >= view->horizontalHeader()->sectionSizeHint(c), when);
+            }
+        };
+        checkWidths("desktop font");
+        // The window keeps its designed size and the desktop's font.
+        QCOMPARE(form.size(), QSize(566, 412));
+        QCOMPARE(view->font(), QApplication::font(view));
+
+        // A larger font widens them again.
+        QFont large = form.ListView1->font();
+        large.setPointSizeF(large.pointSizeF() * 1.6);
+        form.ListView1->setFont(large);
+        checkWidths("larger font");
+        QCOMPARE(form.size(), QSize(566, 412));
+
+        // The user can still drag each one, narrower or wider.
+        for (int c = 0; c < 5; ++c)
+            QCOMPARE(view->horizontalHeader()->sectionResizeMode(c), QHeaderView::Interactive);
+        view->horizontalHeader()->resizeSection(2, 40);
+        QCOMPARE(view->columnWidth(2), 40);
     }
 
     void failingAddInSelection()

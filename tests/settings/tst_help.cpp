@@ -7,11 +7,13 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWhatsThis>
@@ -176,6 +178,72 @@ private slots:
         settings::showHelpTopic(2);
         QCOMPARE(settings::helpWindow()->windowModality(), Qt::NonModal);
         settings::helpWindow()->close();
+    }
+
+    void helpWindowCloses_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Escape") << true;
+        QTest::newRow("Close button") << false;
+    }
+    void helpWindowCloses()
+    {
+        QFETCH(bool, escape);
+        settings::showHelpTopic(2);
+        settings::THelpWindow* window = settings::helpWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(window->CloseButton->text(), QStringLiteral("&Close"));
+        if (escape) {
+            window->TextBrowser1->setFocus();
+            QTest::keyClick(window->TextBrowser1, Qt::Key_Escape);
+        } else {
+            QTest::mouseClick(window->CloseButton, Qt::LeftButton);
+        }
+        QTRY_VERIFY(!window->isVisible());
+    }
+
+    void f1InMessageBox_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("topic");
+        QTest::newRow("compress guard, OK and Help") << int(ui::Ok | ui::Help) << 1001;
+        QTest::newRow("failed INF write, OK only") << int(ui::Ok) << 1;
+        QTest::newRow("no topic") << int(ui::Ok) << 0;
+    }
+    void f1InMessageBox()
+    {
+        // The real message box: F1 opens the help window at the box's topic,
+        // over the box, which stays open until its button is pressed.
+        QFETCH(int, buttons);
+        QFETCH(int, topic);
+        settings::installHelp();
+        if (settings::helpWindow())
+            settings::helpWindow()->close();
+        QString shown = QStringLiteral("nothing");
+        bool boxStayedOpen = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || QApplication::activeWindow() != box)
+                return;
+            poll.stop();
+            QTest::keyClick(box, Qt::Key_F1);
+            settings::THelpWindow* help = settings::helpWindow();
+            if (help && help->isVisible()) {
+                shown = help->TextBrowser1->source().fragment();
+                QTest::keyClick(help->TextBrowser1, Qt::Key_Escape);
+            }
+            boxStayedOpen = box->isVisible();
+            box->buttons().first()->click();
+        });
+        poll.start();
+        const int pressed = ui::showMessage(nullptr, QStringLiteral("Something to read about"),
+                                            ui::Icon::Error, buttons, QString(), topic);
+        QVERIFY(boxStayedOpen);
+        QCOMPARE(pressed, int(ui::Ok));
+        QCOMPARE(shown, topic ? QStringLiteral("topic%1").arg(topic) : QStringLiteral("nothing"));
+        QVERIFY(!settings::helpWindow() || !settings::helpWindow()->isVisible());
     }
 
     void topicOfControls()

@@ -166,6 +166,37 @@ private slots:
         QCOMPARE(w->geometry(), expected);
     }
 
+    void oversizedFitted_data()
+    {
+        QTest::addColumn<QString>("normPos");
+        QTest::addColumn<QRect>("expected");
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QTest::newRow("far larger than the screen") << "0,0,99999,99999" << area;
+        QTest::newRow("larger, starting before the screen") << "-5000,-5000,99999,99999" << area;
+        QTest::newRow("too wide") << "10,20,99999,220" << QRect(area.left(), 20, area.width(), 200);
+        QTest::newRow("too tall") << "10,20,310,99999" << QRect(10, area.top(), 300, area.height());
+        QTest::newRow("exactly the screen") << QStringLiteral("%1,%2,%3,%4")
+                                                   .arg(area.left())
+                                                   .arg(area.top())
+                                                   .arg(area.left() + area.width())
+                                                   .arg(area.top() + area.height())
+                                            << area;
+    }
+    void oversizedFitted()
+    {
+        QFETCH(QString, normPos);
+        QFETCH(QRect, expected);
+        Preferences prefs(storePath());
+        prefs.writeString(QStringLiteral("NormPos"), normPos);
+        auto w = designWindow();
+        settings::restorePlacement(w.get(), prefs);
+        QCOMPARE(w->geometry(), expected);
+        // Shown, it keeps that size (the frame may nudge its position).
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QCOMPARE(w->size(), expected.size());
+    }
+
     void valueNamesIgnoreCase()
     {
         Preferences prefs(storePath());

@@ -257,16 +257,49 @@ private slots:
         QCOMPARE(test::readFile(m_tools->filePath(QStringLiteral("runs"))), QByteArray("run\nrun\n"));
     }
 
-    void noListingShowsError()
+    void toolNotRunSaysSo_data()
     {
+        // Where the lister is looked for, and the reason the message gives.
+        QTest::addColumn<QString>("tool"); // "": none found; else a name in m_tools
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not found anywhere") << ""
+                                            << "";
+        QTest::newRow("missing") << "missing/ravelin-cab"
+                                 << "No such file or directory";
+        QTest::newRow("not executable") << "plain-file"
+                                        << "Permission denied";
+        QTest::newRow("a folder") << "folder"
+                                  << "not a regular file";
+    }
+    void toolNotRunSaysSo()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QString, reason);
         FakePrompter fake;
         FakePrompter::Scope scope(fake);
-        tools::setCabinetToolOverride(m_tools->filePath(QStringLiteral("missing/ravelin-cab")));
+        QVERIFY(test::writeFile(m_tools->filePath(QStringLiteral("plain-file")), "#!/bin/sh\necho listed\n"));
+        QVERIFY(QDir(m_tools->path()).mkdir(QStringLiteral("folder")));
+        const QByteArray oldPath = qgetenv("PATH");
+        QString path;
+        if (tool.isEmpty()) {
+            // Neither beside this test program nor on PATH.
+            tools::setCabinetToolOverride(QString());
+            qputenv("PATH", QFile::encodeName(m_tools->path()));
+            QVERIFY(tools::cabinetToolPath().isEmpty());
+        } else {
+            path = m_tools->filePath(tool);
+            tools::setCabinetToolOverride(path);
+        }
         const ViewRun run = view(fake, QStringLiteral("a.cab"));
+        qputenv("PATH", oldPath);
+        const QString start = QStringLiteral("There was an error getting the required information: ");
         QCOMPARE(fake.messageTexts(),
-                 QStringList{QStringLiteral("There was an error getting the required information")});
+                 QStringList{tool.isEmpty()
+                                 ? start + "ravelin-cab was not found beside the program or on PATH"
+                                 : start + path + " could not be run: " + reason});
         QCOMPARE(fake.messages[0].message.icon, ui::Icon::None);
         QVERIFY(run.listing.isEmpty());
+        QVERIFY(!QFile::exists(m_work->filePath(QStringLiteral("cabinf.TXT"))));
         QCOMPARE(run.result, int(QDialog::Accepted));
     }
 
@@ -360,13 +393,18 @@ private slots:
     {
         FakePrompter fake;
         FakePrompter::Scope scope(fake);
-        QVERIFY(test::writeFile(m_work->filePath(QStringLiteral("cabinf.TXT")), "older listing\r\n"));
-        // No tool: nothing produces a new file, so the older one is shown.
-        tools::setCabinetToolOverride(m_tools->filePath(QStringLiteral("missing/ravelin-cab")));
+        const QString listing = m_work->filePath(QStringLiteral("cabinf.TXT"));
+        QVERIFY(test::writeFile(listing, "older listing\r\n"));
+        // No tool: nothing ran, so the older listing, which is not this
+        // cabinet's, is not shown; it is left as it was.
+        const QString missing = m_tools->filePath(QStringLiteral("missing/ravelin-cab"));
+        tools::setCabinetToolOverride(missing);
         ViewRun run = view(fake, QStringLiteral("a.cab"));
-        QCOMPARE(run.listing, QStringLiteral("older listing\n"));
-        QVERIFY(fake.messages.isEmpty());
-        // A run that does produce one replaces it.
+        QVERIFY(run.listing.isEmpty());
+        QCOMPARE(fake.messageTexts(),
+                 QStringList{tools::cabinetToolNotRunText(missing, "No such file or directory")});
+        QCOMPARE(test::readFile(listing), QByteArray("older listing\r\n"));
+        // A run replaces it.
         tools::setCabinetToolOverride(m_echo);
         run = view(fake, QStringLiteral("b.cab"));
         QCOMPARE(run.listing, QStringLiteral("arg:l\narg:b.cab\n"));

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -418,6 +419,75 @@ private slots:
         QCOMPARE(m_prompter.dialogs.size(), 2);
         QCOMPARE(m_prompter.dialogs.last().result, int(QDialog::Accepted));
         QCOMPARE(form.Edit1->text(), home);
+    }
+
+    void desktopRootWithoutFolderKeepsBox()
+    {
+        // The chooser's root is the Desktop; where no desktop folder exists,
+        // confirming the root gives no directory and the box keeps its text.
+        if (QFileInfo(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)).isDir())
+            QSKIP("this home has a desktop folder");
+        TForm6 form;
+        form.Edit1->setText("before");
+        QString chosen = "none";
+        m_prompter.dialogHandlers.push_back([&chosen](QDialog* d) {
+            auto* dialog = qobject_cast<TBrowseFolderDialog*>(d);
+            if (!dialog)
+                return int(QDialog::Rejected);
+            chosen = dialog->selectedItem().displayName;
+            return int(QDialog::Accepted);
+        });
+        form.SpeedButton1->click();
+        QCOMPARE(chosen, QString("Desktop"));
+        QCOMPARE(form.BrowseFolder1->Directory(), QString());
+        QCOMPARE(form.Edit1->text(), QString("before"));
+    }
+
+    void folderButtonReachedWithTab()
+    {
+        TForm6 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.Edit1->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), form.Edit1);
+        QTest::keyClick(form.Edit1, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form.SpeedButton1);
+        m_prompter.dialogHandlers.push_back([](QDialog*) { return int(QDialog::Rejected); });
+        QTest::keyClick(form.SpeedButton1, Qt::Key_Space);
+        QCOMPARE(m_prompter.dialogs.size(), 1);
+        QTest::keyClick(form.SpeedButton1, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form.CheckListBox1);
+        form.close();
+    }
+
+    void focusAfterStop_data()
+    {
+        QTest::addColumn<bool>("byKeyboard");
+        QTest::newRow("Space on Stop") << true;
+        QTest::newRow("click on Stop") << false;
+    }
+    void focusAfterStop()
+    {
+        // A second Space or Enter after stopping must not organise.
+        QFETCH(bool, byKeyboard);
+        makeTree();
+        TForm6 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        HoldAtFirstFile hold(form);
+        form.Iterator->SetRootFolder(QFile::encodeName(m_root));
+        form.Button1Click();
+        QTRY_VERIFY(hold.held);
+        form.Button2->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), form.Button2);
+        if (byKeyboard)
+            QTest::keyClick(form.Button2, Qt::Key_Space);
+        else
+            QTest::mouseClick(form.Button2, Qt::LeftButton);
+        QTRY_VERIFY(!form.searching());
+        QCOMPARE(buttons(form), (QList<bool>{true, false, true, true}));
+        QCOMPARE(QApplication::focusWidget(), form.Button1);
+        form.close();
     }
 
     void organise_data()
