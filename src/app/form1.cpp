@@ -43,6 +43,7 @@
 #include "ui/icons.h"
 #include "ui/panelstatusbar.h"
 #include "ui/prompter.h"
+#include "ui/window.h"
 
 namespace ravelin::app {
 
@@ -141,10 +142,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     AIPerform();
     m_extractorPath = paths::join(QDir::currentPath(), QStringLiteral("extract.exe"));
 
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
-    }
+    ui::centreOnScreen(this);
 }
 
 TForm1::~TForm1()

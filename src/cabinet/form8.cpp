@@ -18,6 +18,7 @@
 #include "tools/browsefolder.h"
 #include "ui/icons.h"
 #include "ui/prompter.h"
+#include "ui/window.h"
 
 namespace ravelin::cabinet {
 
@@ -89,11 +90,7 @@ TForm8::TForm8(QWidget* parent, const CabinetSettings& settings) : QDialog(paren
     connect(Button2, &QPushButton::clicked, this, &TForm8::Button2Click);
 
     Edit1->setFocus();
-    // Centred on the screen.
-    if (const QScreen* screen = (parent ? parent->screen() : QApplication::primaryScreen())) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
-    }
+    ui::centreOnScreen(this);
 }
 
 TForm8::~TForm8() = default;

@@ -15,12 +15,14 @@
 // Threads: user-interface thread.
 #include <QFrame>
 
+#include "ui/window.h"
+
 class QLabel;
 
 namespace ravelin::settings {
 
-// Name of the dynamic property that carries a control's help topic.
-inline constexpr const char* kHelpContextProperty = "helpContext";
+// The dynamic property that carries a control's help topic.
+using ui::kHelpContextProperty;
 
 // Call from the window's constructor (before it is shown): adds the help
 // button to the title bar and the F1 key. `window` must be a top-level

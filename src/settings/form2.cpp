@@ -10,6 +10,7 @@
 
 #include "platform/constants.h"
 #include "ui/prompter.h"
+#include "ui/window.h"
 
 namespace ravelin::settings {
 
@@ -61,11 +62,7 @@ void TForm2::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    if (const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    ui::centreOnScreen(this);
 }
 
 void runAbout(QWidget* owner)

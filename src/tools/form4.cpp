@@ -13,18 +13,9 @@
 #include "tools/form5.h"
 #include "ui/icons.h"
 #include "ui/prompter.h"
+#include "ui/window.h"
 
 namespace ravelin::tools {
-
-void centreOnScreen(QWidget* window)
-{
-    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
-}
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
@@ -70,7 +61,7 @@ void TForm4::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        centreOnScreen(this);
+        ui::centreOnScreen(this);
 }
 
 void TForm4::Edit1Change()

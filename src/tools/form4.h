@@ -38,8 +38,4 @@ protected:
 // destroys it when it closes and returns its result code.
 int runCabinetInfo(QWidget* owner);
 
-// Centres a top-level window on the screen it is on (the primary screen
-// before it has one).
-void centreOnScreen(QWidget* window);
-
 } // namespace ravelin::tools

@@ -21,6 +21,7 @@
 #include "tools/form4.h"
 #include "tools/nativepath.h"
 #include "ui/prompter.h"
+#include "ui/window.h"
 
 namespace ravelin::tools {
 
@@ -81,7 +82,7 @@ void TForm5::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    centreOnScreen(this);
+    ui::centreOnScreen(this);
     if (m_chooser)
         Edit1->setText(m_chooser->Edit1->text());
     // The work starts once the window is on the screen.

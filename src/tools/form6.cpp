@@ -33,6 +33,7 @@
 #include "tools/nativepath.h"
 #include "ui/icons.h"
 #include "ui/prompter.h"
+#include "ui/window.h"
 
 namespace ravelin::tools {
 
@@ -44,17 +45,12 @@ constexpr int kHelpList = 12;
 constexpr int kHelpButtons = 2;
 constexpr auto kCloseWaitStep = std::chrono::milliseconds(200);
 
-void setHelpContext(QWidget* widget, int topic)
-{
-    widget->setProperty("helpContext", topic);
-}
-
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& text)
 {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setFixedSize(75, 25);
-    setHelpContext(button, kHelpButtons);
+    ui::setHelpContext(button, kHelpButtons);
     return button;
 }
 
@@ -152,7 +148,7 @@ TForm6::TForm6(QWidget* owner) : QDialog(owner)
 
     DriveComboBox1 = new QComboBox(this);
     DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
-    setHelpContext(DriveComboBox1, kHelpDrive);
+    ui::setHelpContext(DriveComboBox1, kHelpDrive);
     const QIcon driveIcon = QFileIconProvider().icon(QAbstractFileIconProvider::Drive);
     for (const auto& [root, text] : driveItems())
         DriveComboBox1->addItem(driveIcon, text, root);
@@ -168,7 +164,7 @@ TForm6::TForm6(QWidget* owner) : QDialog(owner)
     directoryRow->setSpacing(2);
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
-    setHelpContext(Edit1, kHelpDirectory);
+    ui::setHelpContext(Edit1, kHelpDirectory);
     Label2->setBuddy(Edit1);
     directoryRow->addWidget(Edit1, 1);
     SpeedButton1 = new QToolButton(this);
@@ -187,7 +183,7 @@ TForm6::TForm6(QWidget* owner) : QDialog(owner)
     column->addSpacing(4);
     CheckListBox1 = new QListWidget(this);
     CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
-    setHelpContext(CheckListBox1, kHelpList);
+    ui::setHelpContext(CheckListBox1, kHelpList);
     CheckListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     CheckListBox1->setUniformItemSizes(true);
     CheckAll1 = new QAction(QStringLiteral("&Check All"), CheckListBox1);
@@ -207,7 +203,7 @@ TForm6::TForm6(QWidget* owner) : QDialog(owner)
     bottomRow->setSpacing(6);
     Animate1 = new TFindFileAnimation(this);
     Animate1->setObjectName(QStringLiteral("Animate1"));
-    setHelpContext(Animate1, kHelpButtons);
+    ui::setHelpContext(Animate1, kHelpButtons);
     bottomRow->addWidget(Animate1);
     bottomRow->addStretch(1);
     Button1 = makeButton(this, "Button1", QStringLiteral("&Search"));
@@ -273,8 +269,7 @@ void TForm6::showEvent(QShowEvent* event)
 {
     if (!m_centred) {
         m_centred = true;
-        if (QScreen* s = screen())
-            move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+        ui::centreOnScreen(this);
     }
     QDialog::showEvent(event);
 }

@@ -22,15 +22,11 @@
 #include "ui/icons.h"
 #include "ui/panelstatusbar.h"
 #include "ui/prompter.h"
+#include "ui/window.h"
 
 namespace ravelin::crypto {
 
 namespace {
-
-void setHelpContext(QWidget* widget, int topic)
-{
-    widget->setProperty("helpContext", topic);
-}
 
 template <typename W> W* place(W* widget, const char* name, int x, int y, int w, int h)
 {
@@ -76,7 +72,7 @@ TForm9::TForm9(QWidget* owner) : QDialog(owner)
     Animate1 = new TAnimate(Panel1);
     Animate1->setObjectName(QStringLiteral("Animate1"));
     Animate1->move((335 - Animate1->width()) / 2, (70 - Animate1->height()) / 2);
-    setHelpContext(Animate1, 2);
+    ui::setHelpContext(Animate1, 2);
 
     Label2 = place(new QLabel(QStringLiteral("Pass Phrase:"), this), "Label2", 16, 78, 120, 16);
     Label1 = place(new QLabel(QStringLiteral("Bits: 0"), this), "Label1", 199, 78, 120, 16);
@@ -85,21 +81,21 @@ TForm9::TForm9(QWidget* owner) : QDialog(owner)
     Edit1 = place(new QLineEdit(this), "Edit1", 16, 96, 303, 22);
     Edit1->setMaxLength(kMaxPassPhrase);
     Edit1->setEchoMode(QLineEdit::Normal);
-    setHelpContext(Edit1, 1);
+    ui::setHelpContext(Edit1, 1);
     Label2->setBuddy(Edit1);
 
     Label3 = place(new QLabel(QStringLiteral("Operation:"), this), "Label3", 16, 126, 120, 16);
     RadioButton1 =
         place(new QRadioButton(QStringLiteral("&Encrypt File"), this), "RadioButton1", 28, 144, 150, 20);
     RadioButton1->setChecked(true);
-    setHelpContext(RadioButton1, 3);
+    ui::setHelpContext(RadioButton1, 3);
     RadioButton2 =
         place(new QRadioButton(QStringLiteral("&Decrypt File"), this), "RadioButton2", 28, 166, 150, 20);
-    setHelpContext(RadioButton2, 4);
+    ui::setHelpContext(RadioButton2, 4);
 
     Label4 = place(new QLabel(QStringLiteral("FileName:"), this), "Label4", 16, 194, 120, 16);
     Edit2 = place(new QLineEdit(this), "Edit2", 16, 212, 277, 22);
-    setHelpContext(Edit2, 5);
+    ui::setHelpContext(Edit2, 5);
     Label4->setBuddy(Edit2);
     SpeedButton1 = place(new QToolButton(this), "SpeedButton1", 296, 211, 24, 24);
     SpeedButton1->setAutoRaise(true);
@@ -110,13 +106,13 @@ TForm9::TForm9(QWidget* owner) : QDialog(owner)
 
     Button1 = place(new QPushButton(QStringLiteral("&Encrypt"), this), "Button1", 163, 250, 75, 25);
     Button1->setDefault(true);
-    setHelpContext(Button1, 6);
+    ui::setHelpContext(Button1, 6);
     Button2 = place(new QPushButton(QStringLiteral("&Close"), this), "Button2", 244, 250, 75, 25);
-    setHelpContext(Button2, 7);
+    ui::setHelpContext(Button2, 7);
 
     StatusBar1 = new ui::PanelStatusBar({331}, this);
     place(StatusBar1, "StatusBar1", 0, 292, 335, 22);
-    setHelpContext(StatusBar1, 8);
+    ui::setHelpContext(StatusBar1, 8);
 
     setTabOrder(Edit1, RadioButton1);
     setTabOrder(RadioButton1, RadioButton2);
@@ -139,11 +135,7 @@ void TForm9::showEvent(QShowEvent* event)
 {
     if (!m_centred) {
         m_centred = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        ui::centreOnScreen(this);
     }
     QDialog::showEvent(event);
 }
