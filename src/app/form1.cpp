@@ -462,8 +462,7 @@ void TForm1::FormActivate()
     // as dropped files do; a cabinet named alone is shown instead.
     const QStringList files = fileArguments(m_arguments);
     if (files.size() == 1 && isCabinetFile(files.first())) {
-        tools::TForm5 info(nullptr, this);
-        info.Edit1->setText(files.first());
+        tools::TForm5 info(this, files.first());
         ui::prompter().execDialog(&info);
         return;
     }

@@ -87,7 +87,7 @@ void TForm4::Button1Click()
 {
     hide();
     {
-        TForm5 result(this, this);
+        TForm5 result(this, Edit1->text());
         ui::prompter().execDialog(&result);
     }
     // However the result window ended, the chooser ends with it: the user is

@@ -18,7 +18,6 @@
 
 #include "platform/io.h"
 #include "tools/cabinettool.h"
-#include "tools/form4.h"
 #include "tools/nativepath.h"
 #include "ui/prompter.h"
 #include "ui/window.h"
@@ -34,8 +33,8 @@ QString cabinetToolNotRunText(const QString& tool, const QString& reason)
     return start + tool + QStringLiteral(" could not be run: ") + reason;
 }
 
-TForm5::TForm5(TForm4* chooser, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_chooser(chooser)
+TForm5::TForm5(QWidget* parent, const QString& cabinet)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Cabinet Information"));
@@ -45,6 +44,7 @@ TForm5::TForm5(TForm4* chooser, QWidget* parent)
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setEnabled(false);
+    Edit1->setText(cabinet);
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -83,8 +83,6 @@ void TForm5::showEvent(QShowEvent* event)
     if (event->spontaneous())
         return;
     ui::centreOnScreen(this);
-    if (m_chooser)
-        Edit1->setText(m_chooser->Edit1->text());
     // The work starts once the window is on the screen.
     Timer1.start();
 }

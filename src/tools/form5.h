@@ -1,6 +1,6 @@
 #pragma once
 // The cabinet information result window (TForm5). Shown from the chooser
-// (TForm4), it copies the chooser's cabinet name, and a one-shot 1 ms timer
+// (TForm4), which hands it the cabinet name, and a one-shot 1 ms timer
 // armed at each showing runs the lister once the window is on the screen:
 // `ravelin-cab l NAME` (see tools/cabinettool.h) with its output going to
 // cabinf.TXT in the working directory. The file is then read back into the
@@ -31,8 +31,6 @@ class QPushButton;
 
 namespace ravelin::tools {
 
-class TForm4;
-
 inline constexpr const char* kNoListingMessage = "There was an error getting the required information";
 inline constexpr const char* kCommandTooLongMessage =
     "The cabinet file name is too long. The command to list it may hold at most 512 characters.";
@@ -48,9 +46,9 @@ QString cabinetToolNotRunText(const QString& tool, const QString& reason);
 class TForm5 : public QDialog {
     Q_OBJECT
 public:
-    // `chooser` supplies the cabinet name at each showing (may be null: the
-    // name is then whatever Edit1 holds).
-    explicit TForm5(TForm4* chooser, QWidget* parent = nullptr);
+    // `cabinet` is the name to list, as the chooser hands it over (Edit1
+    // starts with it).
+    explicit TForm5(QWidget* parent = nullptr, const QString& cabinet = QString());
 
     QLabel* Label1;        // "Cabinet File Information:"
     QLineEdit* Edit1;      // the cabinet name, disabled
@@ -64,9 +62,6 @@ private slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
-
-private:
-    TForm4* m_chooser;
 };
 
 } // namespace ravelin::tools
