@@ -39,4 +39,12 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$PREFIX/bin/ravelin
 env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$PREFIX/bin/ravelin" --help | grep -q '^usage: ravelin '
 out=$("$PREFIX/bin/ravelin-cab" --version)
 [ "$out" = "ravelin-cab $VERSION (Ravelin Pro)" ] || { echo "unexpected ravelin-cab --version: $out"; exit 1; }
+
+# The command line runs on machines without a desktop: Qt Core and the
+# engines only, never Qt's GUI or widget libraries.
+needed=$(readelf -d "$PREFIX/bin/ravelin-cab" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+echo "$needed" | grep -q '^libQt6Core' || { echo "ravelin-cab does not link Qt Core as expected"; exit 1; }
+if echo "$needed" | grep -q -e 'Qt6Gui' -e 'Qt6Widgets'; then
+  echo "ravelin-cab needs a GUI library:"; echo "$needed"; exit 1
+fi
 echo "install check passed"
