@@ -27,38 +27,16 @@ std::string changeExtension(const std::string& path, const std::string& extensio
 int runCrypto(const char* name, bool encrypt, const Args& args)
 {
     const std::string verb = std::string("cannot ") + name + " ";
-    std::string passFile, output, input;
-    bool haveOutput = false;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!optionsEnded && a == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && a == "--pass-file") {
-            if (++i >= args.size() || args[i].empty())
-                return usage(name);
-            passFile = args[i];
-        } else if (!optionsEnded && a.rfind("--pass-file=", 0) == 0) {
-            passFile = a.substr(12);
-            if (passFile.empty())
-                return usage(name);
-        } else if (!optionsEnded && (a == "-o" || a == "--output")) {
-            if (++i >= args.size() || args[i].empty())
-                return usage(name);
-            output = args[i];
-            haveOutput = true;
-        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-            error(std::string(name) + ": unknown option " + a);
-            return usage(name);
-        } else if (input.empty() && !a.empty()) {
-            input = a;
-        } else {
-            return usage(name);
-        }
-    }
-    if (input.empty())
+    Parsed parsed;
+    if (const int rc = parseArguments(name, args, &parsed); rc >= 0)
+        return rc;
+    const std::string passFile = parsed.value("pass-file");
+    std::string output = parsed.value("output");
+    if (parsed.operands.size() != 1 || parsed.operands[0].empty() ||
+        (parsed.has("pass-file") && passFile.empty()) || (parsed.has("output") && output.empty()))
         return usage(name);
-    if (!haveOutput)
+    const std::string& input = parsed.operands[0];
+    if (!parsed.has("output"))
         output = changeExtension(input, encrypt ? ".ecf" : ".cab");
 
     // What can be told from the files is told before anyone is asked for a
@@ -112,6 +90,10 @@ const Registration encryptCommand({
     "encrypt INPUT into INPUT with the extension .ecf (or OUT) under a pass phrase of 16 to 56 "
     "characters, read from FILE's first line, else RAVELIN_PASSPHRASE, else the terminal",
     [](const Args& args) { return runCrypto("encrypt", true, args); },
+    {
+        {"pass-file", 0, "FILE", "read the pass phrase from the first line of FILE"},
+        {"output", 'o', "OUT", "write OUT instead of INPUT with the extension .ecf"},
+    },
 });
 
 const Registration decryptCommand({
@@ -120,6 +102,10 @@ const Registration decryptCommand({
     "decrypt INPUT into INPUT with the extension .cab (or OUT), the pass phrase read as for "
     "encrypt; the padding zeros of the last block stay",
     [](const Args& args) { return runCrypto("decrypt", false, args); },
+    {
+        {"pass-file", 0, "FILE", "read the pass phrase from the first line of FILE"},
+        {"output", 'o', "OUT", "write OUT instead of INPUT with the extension .cab"},
+    },
 });
 
 } // namespace

@@ -18,41 +18,17 @@ namespace {
 
 using Options = std::map<std::string, std::string>;
 
-// Options "--name VALUE" or "--name=VALUE" from `allowed`, the rest as
-// operands ("--" ends the options). False on an unknown option or a missing
-// value.
-bool parseOptions(const char* command, const Args& args, const std::vector<std::string>& allowed,
-                  Options* options, Args* operands)
+// The options given, by long name (the last use of each), and the operands;
+// -1 when the command should run, else the exit status (see parseArguments).
+int parseOptions(const char* command, const Args& args, Options* options, Args* operands)
 {
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsEnded || a.rfind("--", 0) != 0) {
-            operands->push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        const std::size_t equals = a.find('=');
-        const std::string name = equals == std::string::npos ? a.substr(2) : a.substr(2, equals - 2);
-        bool known = false;
-        for (const std::string& n : allowed)
-            known = known || n == name;
-        if (!known) {
-            error(std::string(command) + ": unknown option " + a);
-            return false;
-        }
-        if (equals != std::string::npos) {
-            (*options)[name] = a.substr(equals + 1);
-        } else {
-            if (++i >= args.size())
-                return false;
-            (*options)[name] = args[i];
-        }
-    }
-    return true;
+    Parsed parsed;
+    if (const int rc = parseArguments(command, args, &parsed); rc >= 0)
+        return rc;
+    for (const auto& [name, value] : parsed.given)
+        (*options)[name] = value;
+    *operands = std::move(parsed.operands);
+    return -1;
 }
 
 bool hasLineBreak(const std::string& text)
@@ -101,8 +77,8 @@ int runInf(const Args& args)
 {
     Options options;
     Args files;
-    if (!parseOptions("inf", args, {"cab", "dir", "install-dir"}, &options, &files))
-        return usage("inf");
+    if (const int rc = parseOptions("inf", args, &options, &files); rc >= 0)
+        return rc;
     if (valueOr(options, "cab", "").empty() || valueOr(options, "dir", "").empty())
         return usage("inf");
     if (!refuseCabinetName("inf", options["cab"]) || !refuseLineBreaks("inf", options, {"install-dir"}))
@@ -141,10 +117,8 @@ int runPackage(const Args& args)
 {
     Options options;
     Args operands;
-    if (!parseOptions("package", args,
-                      {"cab", "dir", "install-dir", "title", "description", "readme", "pass-file"}, &options,
-                      &operands))
-        return usage("package");
+    if (const int rc = parseOptions("package", args, &options, &operands); rc >= 0)
+        return rc;
     if (!operands.empty() || valueOr(options, "cab", "").empty() || valueOr(options, "dir", "").empty() ||
         (options.count("pass-file") && options["pass-file"].empty()))
         return usage("package");
@@ -230,6 +204,11 @@ const Registration infCommand({
     "write DIR/NAME.inf, the INF that installs the bare names of the FILEs, in the given order, "
     "from NAME.cab into X below the root (default myinstall\\directory)",
     runInf,
+    {
+        {"cab", 0, "NAME", "the cabinet's name without .cab: a plain file name"},
+        {"dir", 0, "DIR", "the folder that holds the cabinet and gets the INF"},
+        {"install-dir", 0, "X", "where the files go, below the root (default myinstall\\directory)"},
+    },
 });
 
 const Registration packageCommand({
@@ -239,6 +218,15 @@ const Registration packageCommand({
     "write the setup package beside DIR/NAME.inf: setup.ini, NAME.in_ (the INF encrypted under a "
     "pass phrase of 16 to 56 characters, read as for encrypt) and SETUP.EXE",
     runPackage,
+    {
+        {"cab", 0, "NAME", "the cabinet's name without .cab: a plain file name"},
+        {"dir", 0, "DIR", "the folder that holds NAME.inf and gets the package"},
+        {"install-dir", 0, "X", "where the files go, below the root (default myinstall\\directory)"},
+        {"title", 0, "T", "the title the setup program shows"},
+        {"description", 0, "D", "the description the setup program shows"},
+        {"readme", 0, "R", "the name of the readme file shipped beside the package (default readme.txt)"},
+        {"pass-file", 0, "F", "read the pass phrase from the first line of F"},
+    },
 });
 
 } // namespace

@@ -21,9 +21,12 @@ namespace {
 
 int runSearch(const Args& args)
 {
-    if (args.size() != 1 || args.front().empty())
+    Parsed parsed;
+    if (const int rc = parseArguments("search", args, &parsed); rc >= 0)
+        return rc;
+    if (parsed.operands.size() != 1 || parsed.operands.front().empty())
         return usage("search");
-    const std::string& root = args.front();
+    const std::string& root = parsed.operands.front();
     // The iterator itself passes over a root it cannot open in silence, as
     // the window does; here a mistyped root deserves a word.
     struct stat st {};

@@ -194,10 +194,23 @@ int parseArguments(const char* command, const Args& args, Parsed* parsed)
     optind = 0;  // start afresh (GNU: also re-reads the environment)
     opterr = 0;
     for (;;) {
+        int longIndex = -1;
         const int code = ::getopt_long(int(argv.size() - 1), argv.data(), shortOptions.c_str(), longOptions.data(),
-                                       nullptr);
+                                       &longIndex);
         if (code == -1)
             break;
+        if (longIndex >= 0 && code != '?' && code != ':') {
+            // getopt_long takes any unambiguous abbreviation ("--pass" for
+            // "--pass-file"); options here are spelled in full, so that a
+            // mistyped option never turns into another one.
+            const bool separateValue = optarg && optind >= 2 && optarg == argv[std::size_t(optind - 1)];
+            const std::string word = argv[std::size_t(optind - (separateValue ? 2 : 1))];
+            const std::string full = std::string("--") + all[std::size_t(longIndex)].longName;
+            if (word != full && word.rfind(full + "=", 0) != 0) {
+                error(std::string(command) + ": unknown option " + word.substr(0, word.find('=')));
+                return usage(command);
+            }
+        }
         if (code == '?' || code == ':') {
             const std::string what = optopt >= 0x100 || optopt == 0
                                          ? std::string(argv[optind - 1])

@@ -39,7 +39,7 @@ private slots:
         const auto l = cab({"l", out});
         QCOMPARE(l.exitCode, 0);
         const QList<QByteArray> lines = l.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.size(), 4);  // and the summary
         // Given order, bare names.
         QVERIFY(lines[0].trimmed().startsWith("200000 "));
         QVERIFY(lines[0].endsWith("  big.bin"));
@@ -77,7 +77,7 @@ private slots:
         QVERIFY(n.err.contains("No such file or directory"));
         const auto l = cab({"l", out});
         QCOMPARE(l.exitCode, 0);
-        QCOMPARE(l.out.count('\n'), 1);
+        QCOMPARE(l.out.count('\n'), 2);  // one file and the summary
     }
 
     void failures_data()
@@ -120,7 +120,7 @@ private slots:
     {
         const auto h = cab({"--help"});
         QCOMPARE(h.exitCode, 0);
-        for (const char* s : {"ravelin-cab n ", "ravelin-cab l CABINET", "ravelin-cab x CABINET [DIR]",
+        for (const char* s : {"ravelin-cab n ", "ravelin-cab l CABINET", "ravelin-cab x [-F PATTERN]... [--overwrite] CABINET [DIR]",
                               "ravelin-cab t CABINET"})
             QVERIFY2(h.out.contains(s), s);
         const auto v = cab({"--version"});

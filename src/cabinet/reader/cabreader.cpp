@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <new>
@@ -29,12 +31,17 @@ constexpr off_t kLengthMax = kBlockMax * 65535;
 constexpr off_t kMemoryUnionLimit = 16 << 20;
 constexpr std::size_t kCopyChunk = 256 * 1024;
 
-// The names libmspack is given: the cabinet, and "the output of the current
-// extraction". libmspack opens files only through our callbacks, which map
-// these names to the cabinet's descriptor and to the current sink; no path
-// is ever opened again by name.
-constexpr char kCabinetName[] = "(cabinet)";
+// The names libmspack is given: "(cabinet N)" for the Nth file of a set
+// (see Part), and "the output of the current extraction". libmspack opens
+// files only through our callbacks, which map these names to the parts'
+// descriptors and to the current sink; no path is ever opened again by name.
 constexpr char kOutputName[] = "(output)";
+
+// The fixed part of a cabinet header (CFHEADER without its optional
+// fields): signature, lengths and offsets up to iCabinet.
+constexpr std::size_t kHeaderSize = 36;
+// Where the cabinet is looked for in a file that does not start with one.
+constexpr std::size_t kScanChunk = 64 * 1024;
 
 // ---- where decompressed bytes go ---------------------------------------
 
@@ -126,50 +133,54 @@ private:
 
 // ---- libmspack's system table ------------------------------------------
 
+// One file of a cabinet set (a lone cabinet is a set of one), opened once.
+// libmspack sees the file from `offset` on, so a cabinet that follows an
+// extractor reads as if it started the file.
+struct Part {
+    std::string path; // as given to open(), or a neighbour's folder and stored name
+    std::string name; // what libmspack calls it: "(cabinet N)"
+    io::Fd fd;
+    struct stat st {};
+    off_t offset = 0;              // where the cabinet starts in the file
+    mscabd_cabinet* cab = nullptr; // closed with the set, never on its own once joined
+};
+using Parts = std::vector<std::unique_ptr<Part>>;
+
 struct ReaderSystem {
     mspack_system base; // first: libmspack hands &base back to the callbacks
-    int cabinetFd = -1;
-    Sink* sink = nullptr; // where an extraction's output goes, or none
-    int readError = 0;    // errno of the last failed cabinet read
+    const Parts* parts = nullptr;
+    Sink* sink = nullptr;                // where an extraction's output goes, or none
+    int readError = 0;                   // errno of the last failed cabinet read
+    const Part* readErrorPart = nullptr; // the file it failed on
 };
 
-// One file libmspack holds open. Reads go through pread-like positioning on
-// the shared descriptor, so every handle keeps its own offset.
+// One file libmspack holds open. Reads position the part's shared
+// descriptor first, so every handle keeps its own offset.
 struct Handle {
     ReaderSystem* sys = nullptr;
-    bool output = false;
-    int fd = -1;
-    io::Fd owned;
-    off_t pos = 0;
+    const Part* part = nullptr; // none for the output
+    off_t pos = 0;              // from the part's offset
 };
 
 mspack_file* sysOpen(mspack_system* self, const char* filename, int mode)
 {
     auto* sys = reinterpret_cast<ReaderSystem*>(self);
+    const Part* part = nullptr;
+    if (mode == MSPACK_SYS_OPEN_READ && sys->parts) {
+        for (const auto& p : *sys->parts)
+            if (p->name == filename)
+                part = p.get();
+        if (!part)
+            return nullptr;
+    } else if (mode != MSPACK_SYS_OPEN_WRITE || !sys->sink || std::strcmp(filename, kOutputName) != 0) {
+        return nullptr;
+    }
     auto* h = new (std::nothrow) Handle;
     if (!h)
         return nullptr;
     h->sys = sys;
-    if (mode == MSPACK_SYS_OPEN_WRITE && sys->sink && std::strcmp(filename, kOutputName) == 0) {
-        h->output = true;
-        return reinterpret_cast<mspack_file*>(h);
-    }
-    if (mode == MSPACK_SYS_OPEN_READ) {
-        if (std::strcmp(filename, kCabinetName) == 0 && sys->cabinetFd >= 0) {
-            h->fd = sys->cabinetFd;
-            return reinterpret_cast<mspack_file*>(h);
-        }
-        // Any other file libmspack might ask for is read the same safe way:
-        // regular files only, never blocking in open().
-        int error = 0;
-        h->owned = io::openForReading(filename, &error);
-        if (h->owned) {
-            h->fd = h->owned.get();
-            return reinterpret_cast<mspack_file*>(h);
-        }
-    }
-    delete h;
-    return nullptr;
+    h->part = part;
+    return reinterpret_cast<mspack_file*>(h);
 }
 
 void sysClose(mspack_file* file)
@@ -180,17 +191,18 @@ void sysClose(mspack_file* file)
 int sysRead(mspack_file* file, void* buffer, int bytes)
 {
     auto* h = reinterpret_cast<Handle*>(file);
-    if (h->output || bytes < 0)
+    if (!h->part || bytes < 0)
         return -1;
-    if (::lseek(h->fd, h->pos, SEEK_SET) < 0) {
+    const auto failed = [h] {
         h->sys->readError = errno;
+        h->sys->readErrorPart = h->part;
         return -1;
-    }
-    const ssize_t n = io::readAll(h->fd, buffer, std::size_t(bytes));
-    if (n < 0) {
-        h->sys->readError = errno;
-        return -1;
-    }
+    };
+    if (::lseek(h->part->fd.get(), h->part->offset + h->pos, SEEK_SET) < 0)
+        return failed();
+    const ssize_t n = io::readAll(h->part->fd.get(), buffer, std::size_t(bytes));
+    if (n < 0)
+        return failed();
     h->pos += n;
     return int(n);
 }
@@ -198,7 +210,7 @@ int sysRead(mspack_file* file, void* buffer, int bytes)
 int sysWrite(mspack_file* file, void* buffer, int bytes)
 {
     auto* h = reinterpret_cast<Handle*>(file);
-    if (!h->output || bytes < 0 || !h->sys->sink)
+    if (h->part || bytes < 0 || !h->sys->sink)
         return -1;
     return h->sys->sink->put(buffer, std::size_t(bytes)) ? bytes : -1;
 }
@@ -206,16 +218,16 @@ int sysWrite(mspack_file* file, void* buffer, int bytes)
 int sysSeek(mspack_file* file, off_t offset, int mode)
 {
     auto* h = reinterpret_cast<Handle*>(file);
-    if (h->output)
+    if (!h->part)
         return -1;
     off_t base = 0;
     if (mode == MSPACK_SYS_SEEK_CUR) {
         base = h->pos;
     } else if (mode == MSPACK_SYS_SEEK_END) {
         struct stat st {};
-        if (::fstat(h->fd, &st) != 0)
+        if (::fstat(h->part->fd.get(), &st) != 0)
             return -1;
-        base = st.st_size;
+        base = st.st_size - h->part->offset;
     } else if (mode != MSPACK_SYS_SEEK_START) {
         return -1;
     }
@@ -228,7 +240,7 @@ int sysSeek(mspack_file* file, off_t offset, int mode)
 off_t sysTell(mspack_file* file)
 {
     auto* h = reinterpret_cast<Handle*>(file);
-    return h->output ? 0 : h->pos;
+    return h->part ? h->pos : 0;
 }
 
 void sysMessage(mspack_file*, const char*, ...) {}
@@ -295,11 +307,83 @@ uint16_t readU16(const unsigned char* p)
 
 // libmspack refuses a cabinet without files, which is still a well-formed
 // cabinet: a bare 36-byte header (cbCabinet 36, version 1.3, no folders, no
-// files, no flags) and nothing after it.
-bool isEmptyCabinet(const unsigned char* h, ssize_t size)
+// files, no flags) and nothing after it (`size`: the bytes from the header on).
+bool isEmptyCabinet(const unsigned char* h, off_t size)
 {
-    return size == 36 && std::memcmp(h, "MSCF", 4) == 0 && readU32(h + 8) == 36 &&
+    return size == off_t(kHeaderSize) && std::memcmp(h, "MSCF", 4) == 0 && readU32(h + 8) == kHeaderSize &&
            readU16(h + 24) == 0x0103 && readU16(h + 26) == 0 && readU16(h + 28) == 0 && readU16(h + 30) == 0;
+}
+
+// Whether the 36 bytes at `h`, found `left` bytes before the end of a file,
+// can start a cabinet: the "MSCF" signature, version 1.3 (versionMinor 3,
+// versionMajor 1), a length (cbCabinet) that fits in what is left, and the
+// file list (coffFiles) inside that length.
+bool plausibleHeader(const unsigned char* h, off_t left)
+{
+    if (std::memcmp(h, "MSCF", 4) != 0 || readU16(h + 24) != 0x0103)
+        return false;
+    const uint32_t length = readU32(h + 8);
+    const uint32_t filesAt = readU32(h + 16);
+    return length >= kHeaderSize && off_t(length) <= left && filesAt >= kHeaderSize && filesAt <= length;
+}
+
+// Reads up to `count` bytes at `offset` of `fd`; the bytes read or -1 with errno.
+ssize_t readAt(int fd, off_t offset, void* buffer, std::size_t count)
+{
+    if (::lseek(fd, offset, SEEK_SET) < 0)
+        return -1;
+    return io::readAll(fd, buffer, count);
+}
+
+// A stored name of a neighbouring cabinet that stays in its folder.
+bool plainCabinetName(const std::string& name)
+{
+    return isPlainComponent(name) && name.find('\\') == std::string::npos;
+}
+
+// The one name in `folder` that equals `name` ignoring ASCII case (the
+// first in byte order when several do), or "" when there is none.
+std::string nameIgnoringCase(const std::string& folder, const std::string& name)
+{
+    const auto lower = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        return s;
+    };
+    const std::string wanted = lower(name);
+    std::string found;
+    if (DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string candidate = e->d_name;
+            if (lower(candidate) == wanted && (found.empty() || candidate < found))
+                found = candidate;
+        }
+        ::closedir(dir);
+    }
+    return found;
+}
+
+// The stored date and time of `e` as local time, or false when they are not
+// a calendar date and time.
+bool storedTime(const Entry& e, std::time_t* out)
+{
+    std::tm t{};
+    t.tm_year = (e.dosDate >> 9) + 80;
+    t.tm_mon = ((e.dosDate >> 5) & 15) - 1;
+    t.tm_mday = e.dosDate & 31;
+    t.tm_hour = e.dosTime >> 11;
+    t.tm_min = (e.dosTime >> 5) & 63;
+    t.tm_sec = (e.dosTime & 31) * 2;
+    t.tm_isdst = -1;
+    if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 59)
+        return false;
+    const int month = t.tm_mon;
+    const std::time_t when = std::mktime(&t);
+    if (when == std::time_t(-1) || t.tm_mon != month)
+        return false; // 31 February, say: mktime moved it into March
+    *out = when;
+    return true;
 }
 
 uint16_t packDate(const mscabd_file* f)
@@ -422,25 +506,31 @@ struct Job {
 struct Cabinet::Impl {
     ReaderSystem sys{};
     mscab_decompressor* cabd = nullptr;
-    mscabd_cabinet* cab = nullptr;
-    io::Fd fd;
-    struct stat st {};
-    std::string path;
+    Parts parts;                    // the set in order; the first holds the set's lists
+    std::vector<std::string> paths; // beside `parts`
+    std::string path;               // as given to open()
+    struct stat st {};              // of `path`
     std::vector<Entry> entries;
     std::vector<mscabd_file*> files; // beside `entries`
+    std::vector<Folder> folders;
     std::unordered_map<const mscabd_folder*, std::size_t> folderOrder;
+    // During extract(): how, and what became of each file.
+    ExtractOptions options;
+    ExtractReport* report = nullptr;
 
     Impl()
     {
         sys.base = {sysOpen,    sysClose, sysRead, sysWrite, sysSeek, sysTell,
                     sysMessage, sysAlloc, sysFree, sysCopy,  nullptr};
+        sys.parts = &parts;
         cabd = mspack_create_cab_decompressor(&sys.base);
     }
     ~Impl()
     {
         if (cabd) {
-            if (cab)
-                cabd->close(cabd, cab);
+            // Closing one cabinet of a joined set closes all of it.
+            if (!parts.empty() && parts.front()->cab)
+                cabd->close(cabd, parts.front()->cab);
             mspack_destroy_cab_decompressor(cabd);
         }
     }
@@ -461,7 +551,8 @@ struct Cabinet::Impl {
         if (sink.error)
             return "cannot write " + sink.failedPath + ": " + io::reasonText(sink.error);
         if (sys.readError)
-            return "cannot read " + path + ": " + io::reasonText(sys.readError);
+            return "cannot read " + (sys.readErrorPart ? sys.readErrorPart->path : path) + ": " +
+                   io::reasonText(sys.readError);
         std::string reason = mspackText(rc);
         if (rc == MSPACK_ERR_READ)
             reason += " (the cabinet ends early)";
@@ -469,14 +560,32 @@ struct Cabinet::Impl {
                ": " + reason;
     }
 
+    // Whether `there` is one of the set's files.
+    bool isPart(const struct stat& there) const
+    {
+        return std::any_of(parts.begin(), parts.end(),
+                           [&](const auto& p) { return io::sameFile(there, p->st); });
+    }
+
+    std::unique_ptr<Part> newPart(const std::string& partPath) const
+    {
+        auto part = std::make_unique<Part>();
+        part->path = partPath;
+        part->name = "(cabinet " + std::to_string(parts.size()) + ")";
+        return part;
+    }
+    int tryAt(Part& part, off_t offset);
+    bool openPart(Part& part, bool* empty, std::string* reason);
+    bool joinNeighbours(std::string* error);
+
     bool checkGeometry(const Job& job, bool testing, std::string* error) const;
-    bool checkDestinations(const std::vector<Destination>& destinations, std::string* error) const;
-    bool run(std::vector<Job>& jobs, bool testing, std::vector<std::string>* written, std::string* error);
+    bool checkDestinations(const std::vector<Destination>& destinations, std::vector<bool>* keep,
+                           std::string* error) const;
+    bool run(std::vector<Job>& jobs, bool testing, std::string* error);
     bool serveCluster(std::vector<Job>::iterator begin, std::vector<Job>::iterator end, off_t start,
-                      off_t stop, bool testing, FolderCache& folders, std::vector<std::string>* written,
-                      std::string* error);
+                      off_t stop, bool testing, FolderCache& folders, std::string* error);
     bool openOutputs(const Job& job, FolderCache& folders, Outputs* outputs, std::string* error);
-    bool commitOutputs(Outputs& outputs, std::vector<std::string>* written, std::string* error);
+    bool commitOutputs(Outputs& outputs, std::string* error);
 };
 
 // libmspack would refuse these files when it reaches them; refusing them
@@ -498,8 +607,10 @@ bool Cabinet::Impl::checkGeometry(const Job& job, bool testing, std::string* err
 // Every destination is looked at before anything is written: a folder
 // component that is a link or a file, a folder under a file's name, or the
 // cabinet itself under it refuses the whole extraction.
-bool Cabinet::Impl::checkDestinations(const std::vector<Destination>& destinations, std::string* error) const
+bool Cabinet::Impl::checkDestinations(const std::vector<Destination>& destinations, std::vector<bool>* keep,
+                                      std::string* error) const
 {
+    keep->assign(destinations.size(), false);
     // Grouped by folder, so each folder is walked once.
     std::vector<const Destination*> order;
     for (const Destination& d : destinations)
@@ -534,11 +645,13 @@ bool Cabinet::Impl::checkDestinations(const std::vector<Destination>& destinatio
         struct stat there {};
         if (::fstatat(folder.get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        if (io::sameFile(there, st))
+        if (isPart(there))
             return fail(error, "refusing to write " + dest->displayPath + ": it is the cabinet " + path +
                                    " being read");
         if (S_ISDIR(there.st_mode))
             return fail(error, "cannot write " + dest->displayPath + ": " + io::reasonText(EISDIR));
+        if (!options.replace)
+            (*keep)[std::size_t(dest - destinations.data())] = true;
     }
     return true;
 }
@@ -557,20 +670,35 @@ bool Cabinet::Impl::openOutputs(const Job& job, FolderCache& folders, Outputs* o
         // files are not, which keeps thousands of small files fast.
         struct stat there {};
         file->setSync(::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0);
-        if (!file->createAt(dir, name))
+        const bool readOnly = options.readOnly && (entries[job.entry].attributes & 0x01);
+        if (!file->createAt(dir, name, readOnly ? 0444 : 0666))
             return fail(error, "cannot create " + dest->displayPath + ": " + io::reasonText(file->error()));
         outputs->emplace_back(std::move(file), dest);
     }
     return true;
 }
 
-bool Cabinet::Impl::commitOutputs(Outputs& outputs, std::vector<std::string>* written, std::string* error)
+bool Cabinet::Impl::commitOutputs(Outputs& outputs, std::string* error)
 {
     for (auto& [file, dest] : outputs) {
-        if (!file->commit())
+        std::time_t when = 0;
+        if (options.restoreDates && storedTime(entries[dest->entry], &when)) {
+            // On the temporary, after its last write: the rename keeps it.
+            const timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
+            if (::futimens(file->fd(), times) != 0)
+                return fail(error,
+                            "cannot set the date of " + dest->displayPath + ": " + io::reasonText(errno));
+        }
+        if (!file->commit(!options.replace)) {
+            if (file->error() == EEXIST && !options.replace) {
+                if (report)
+                    report->kept.push_back(dest->displayPath);
+                continue;
+            }
             return fail(error, "cannot write " + dest->displayPath + ": " + io::reasonText(file->error()));
-        if (written)
-            written->push_back(dest->displayPath);
+        }
+        if (report)
+            report->written.push_back(dest->displayPath);
     }
     outputs.clear();
     return true;
@@ -580,7 +708,7 @@ bool Cabinet::Impl::commitOutputs(Outputs& outputs, std::vector<std::string>* wr
 // the single range [start, stop).
 bool Cabinet::Impl::serveCluster(std::vector<Job>::iterator begin, std::vector<Job>::iterator end,
                                  off_t start, off_t stop, bool testing, FolderCache& folders,
-                                 std::vector<std::string>* written, std::string* error)
+                                 std::string* error)
 {
     const auto memberAt = [&](uint64_t produced) -> const std::string& {
         // The member whose range holds the byte where decompression stopped.
@@ -619,7 +747,7 @@ bool Cabinet::Impl::serveCluster(std::vector<Job>::iterator begin, std::vector<J
                 if (rc != MSPACK_ERR_OK)
                     return fail(error, failure(rc, sink, entries[it->entry].name, false));
             }
-            if (!commitOutputs(outputs, written, error))
+            if (!commitOutputs(outputs, error))
                 return false;
         }
         return true;
@@ -680,14 +808,13 @@ bool Cabinet::Impl::serveCluster(std::vector<Job>::iterator begin, std::vector<J
                 left -= want;
             }
         }
-        if (!commitOutputs(outputs, written, error))
+        if (!commitOutputs(outputs, error))
             return false;
     }
     return true;
 }
 
-bool Cabinet::Impl::run(std::vector<Job>& jobs, bool testing, std::vector<std::string>* written,
-                        std::string* error)
+bool Cabinet::Impl::run(std::vector<Job>& jobs, bool testing, std::string* error)
 {
     for (const Job& job : jobs)
         if (!checkGeometry(job, testing, error))
@@ -720,9 +847,164 @@ bool Cabinet::Impl::run(std::vector<Job>& jobs, bool testing, std::vector<std::s
             stop = std::max(stop, files[next->entry]->offset + off_t(files[next->entry]->length));
             ++next;
         }
-        if (!serveCluster(it, next, start, stop, testing, folders, written, error))
+        if (!serveCluster(it, next, start, stop, testing, folders, error))
             return false;
         it = next;
+    }
+    return true;
+}
+
+// libmspack's reading of the cabinet that starts at `offset` of `part`
+// (which is in `parts`, so that the callbacks find it): MSPACK_ERR_OK with
+// part.cab set, or libmspack's error.
+int Cabinet::Impl::tryAt(Part& part, off_t offset)
+{
+    part.offset = offset;
+    sys.readError = 0;
+    part.cab = cabd->open(cabd, part.name.c_str());
+    return part.cab ? MSPACK_ERR_OK : cabd->last_error(cabd);
+}
+
+// Opens the file of `part` and the cabinet it holds: at its start, or else
+// at the first plausible header after other bytes that libmspack reads.
+// False with *reason set (the system's or libmspack's); *empty for a
+// cabinet without files, which libmspack does not open.
+bool Cabinet::Impl::openPart(Part& part, bool* empty, std::string* reason)
+{
+    *empty = false;
+    int err = 0;
+    part.fd = io::openForReading(part.path, &err);
+    if (!part.fd)
+        return fail(reason, io::reasonText(err));
+    if (::fstat(part.fd.get(), &part.st) != 0)
+        return fail(reason, io::reasonText(errno));
+    if (!cabd)
+        return fail(reason, mspackText(MSPACK_ERR_NOMEMORY));
+    const int fd = part.fd.get();
+    const off_t size = part.st.st_size;
+
+    unsigned char head[kHeaderSize] = {};
+    const ssize_t got = readAt(fd, 0, head, sizeof head);
+    if (got < 0)
+        return fail(reason, io::reasonText(errno));
+    if (got >= 4 && std::memcmp(head, "MSCF", 4) == 0) {
+        const int code = tryAt(part, 0);
+        if (code == MSPACK_ERR_OK)
+            return true;
+        if (sys.readError)
+            return fail(reason, io::reasonText(sys.readError));
+        if (isEmptyCabinet(head, size)) {
+            *empty = true;
+            return true;
+        }
+        return fail(reason, mspackText(code));
+    }
+
+    // Something else first (an extractor): the first "MSCF" with a
+    // plausible header that libmspack reads. A false signature inside the
+    // extractor is passed over; a read error ends the search.
+    std::string firstFailure;
+    std::vector<unsigned char> buffer(kScanChunk + 3);
+    std::size_t carry = 0; // the last bytes of the chunk before, where a signature may begin
+    for (off_t at = 0; at < size;) {
+        const ssize_t n = readAt(fd, at, buffer.data() + carry, kScanChunk);
+        if (n < 0)
+            return fail(reason, io::reasonText(errno));
+        if (n == 0)
+            break;
+        const std::size_t have = carry + std::size_t(n);
+        const off_t bufferAt = at - off_t(carry);
+        for (std::size_t i = 0; i + 4 <= have; ++i) {
+            const void* m = std::memchr(buffer.data() + i, 'M', have - 3 - i);
+            if (!m)
+                break;
+            i = std::size_t(static_cast<const unsigned char*>(m) - buffer.data());
+            if (std::memcmp(buffer.data() + i, "MSCF", 4) != 0)
+                continue;
+            const off_t candidate = bufferAt + off_t(i);
+            unsigned char h[kHeaderSize] = {};
+            const ssize_t hg = readAt(fd, candidate, h, sizeof h);
+            if (hg < 0)
+                return fail(reason, io::reasonText(errno));
+            if (hg < ssize_t(kHeaderSize) || !plausibleHeader(h, size - candidate))
+                continue;
+            if (isEmptyCabinet(h, size - candidate)) {
+                part.offset = candidate;
+                *empty = true;
+                return true;
+            }
+            const int code = tryAt(part, candidate);
+            if (code == MSPACK_ERR_OK)
+                return true;
+            if (sys.readError)
+                return fail(reason, io::reasonText(sys.readError));
+            if (firstFailure.empty())
+                firstFailure = mspackText(code);
+        }
+        carry = std::min<std::size_t>(3, have);
+        std::memmove(buffer.data(), buffer.data() + have - carry, carry);
+        at += n;
+    }
+    part.offset = 0;
+    return fail(reason, firstFailure.empty() ? std::string(mspackText(MSPACK_ERR_SIGNATURE)) : firstFailure);
+}
+
+// Joins the cabinets that the set's ends name as their previous and next
+// ones, until neither end names another.
+bool Cabinet::Impl::joinNeighbours(std::string* error)
+{
+    const unsigned setId = parts.front()->cab->set_id;
+    for (const bool forward : {false, true}) {
+        for (;;) {
+            Part& edge = forward ? *parts.back() : *parts.front();
+            if (!(edge.cab->flags & (forward ? MSCAB_HDR_NEXTCAB : MSCAB_HDR_PREVCAB)))
+                break;
+            const char* storedName = forward ? edge.cab->nextname : edge.cab->prevname;
+            const std::string stored = storedName ? storedName : "";
+            const std::string role = forward ? " (the next cabinet after " + edge.path + ")"
+                                             : " (the previous cabinet before " + edge.path + ")";
+            const std::string folder = io::directoryPart(edge.path);
+            if (!plainCabinetName(stored))
+                return fail(error, "cannot open cabinet " + folder + stored + role +
+                                       ": the stored name is not a plain file name");
+            std::string neighbour = folder + stored;
+            struct stat there {};
+            if (::stat(neighbour.c_str(), &there) != 0 && errno == ENOENT) {
+                // Names in a set come from systems that ignore case.
+                const std::string other = nameIgnoringCase(folder, stored);
+                if (!other.empty())
+                    neighbour = folder + other;
+            }
+
+            auto owned = newPart(neighbour);
+            Part& part = *owned;
+            parts.insert(forward ? parts.end() : parts.begin(), std::move(owned));
+            const auto drop = [&](const std::string& text) {
+                if (part.cab)
+                    cabd->close(cabd, part.cab);
+                parts.erase(std::find_if(parts.begin(), parts.end(),
+                                         [&](const auto& p) { return p.get() == &part; }));
+                return fail(error, text);
+            };
+            bool empty = false;
+            std::string reason;
+            if (!openPart(part, &empty, &reason))
+                return drop("cannot open cabinet " + neighbour + role + ": " + reason);
+            if (empty)
+                return drop("cannot open cabinet " + neighbour + role + ": " +
+                            mspackText(MSPACK_ERR_DATAFORMAT));
+            const std::string join = "cannot join cabinet " + neighbour + " to " + path + ": ";
+            for (const auto& p : parts)
+                if (p.get() != &part && io::sameFile(p->st, part.st))
+                    return drop(join + "it is already in the set");
+            if (part.cab->set_id != setId)
+                return drop(join + "it belongs to another set (set ID " + std::to_string(part.cab->set_id) +
+                            ", not " + std::to_string(setId) + ")");
+            const int rc =
+                forward ? cabd->append(cabd, edge.cab, part.cab) : cabd->prepend(cabd, edge.cab, part.cab);
+            if (rc != MSPACK_ERR_OK)
+                return drop(join + mspackText(rc));
+        }
     }
     return true;
 }
@@ -734,9 +1016,17 @@ const std::string& Cabinet::path() const
 {
     return d->path;
 }
+const std::vector<std::string>& Cabinet::cabinetPaths() const
+{
+    return d->paths;
+}
 const std::vector<Entry>& Cabinet::entries() const
 {
     return d->entries;
+}
+const std::vector<Folder>& Cabinet::folders() const
+{
+    return d->folders;
 }
 const struct stat& Cabinet::status() const
 {
@@ -747,44 +1037,33 @@ bool Cabinet::open(const std::string& path, std::string* error)
 {
     d = std::make_unique<Impl>();
     d->path = path;
-    const std::string prefix = "cannot open cabinet " + path + ": ";
-    int err = 0;
-    d->fd = io::openForReading(path, &err);
-    if (!d->fd)
-        return fail(error, prefix + io::reasonText(err));
-    if (::fstat(d->fd.get(), &d->st) != 0)
-        return fail(error, prefix + io::reasonText(errno));
-    if (!d->cabd)
-        return fail(error, prefix + mspackText(MSPACK_ERR_NOMEMORY));
-    d->sys.cabinetFd = d->fd.get();
-    d->cab = d->cabd->open(d->cabd, kCabinetName);
-    if (!d->cab) {
-        const int code = d->cabd->last_error(d->cabd);
-        if (d->sys.readError)
-            return fail(error, prefix + io::reasonText(d->sys.readError));
-        unsigned char head[37] = {};
-        const ssize_t got =
-            ::lseek(d->fd.get(), 0, SEEK_SET) < 0 ? -1 : io::readAll(d->fd.get(), head, sizeof head);
-        if (got < 0)
-            return fail(error, prefix + io::reasonText(errno));
-        if (isEmptyCabinet(head, got))
-            return true;
-        // A file too short to hold a header reads as a read error.
-        if (got < 4 || std::memcmp(head, "MSCF", 4) != 0)
-            return fail(error, prefix + mspackText(MSPACK_ERR_SIGNATURE));
-        return fail(error, prefix + mspackText(code));
+    d->parts.push_back(d->newPart(path));
+    bool empty = false;
+    std::string reason;
+    if (!d->openPart(*d->parts.front(), &empty, &reason))
+        return fail(error, "cannot open cabinet " + path + ": " + reason);
+    d->st = d->parts.front()->st;
+    if (!empty && !d->joinNeighbours(error))
+        return false;
+    for (const auto& p : d->parts)
+        d->paths.push_back(p->path);
+    if (empty)
+        return true;
+    // After joining, every cabinet of the set holds the set's lists.
+    const mscabd_cabinet* set = d->parts.front()->cab;
+    for (const mscabd_folder* f = set->folders; f; f = f->next) {
+        d->folderOrder.emplace(f, d->folders.size());
+        d->folders.push_back(Folder{uint16_t(f->comp_type)});
     }
-    std::size_t index = 0;
-    for (const mscabd_folder* f = d->cab->folders; f; f = f->next)
-        d->folderOrder.emplace(f, index++);
-    d->folderOrder.emplace(nullptr, index);
-    for (mscabd_file* f = d->cab->files; f; f = f->next) {
+    d->folderOrder.emplace(nullptr, d->folders.size());
+    for (mscabd_file* f = set->files; f; f = f->next) {
         Entry e;
         e.name = f->filename;
         e.size = f->length;
         e.dosDate = packDate(f);
         e.dosTime = packTime(f);
         e.attributes = uint16_t(f->attribs);
+        e.folder = d->folderOrder.at(f->folder);
         d->entries.push_back(std::move(e));
         d->files.push_back(f);
     }
@@ -817,26 +1096,80 @@ bool Cabinet::test(std::string* error)
     std::vector<Job> jobs(d->entries.size());
     for (std::size_t i = 0; i < jobs.size(); ++i)
         jobs[i].entry = i;
-    return d->run(jobs, true, nullptr, error);
+    return d->run(jobs, true, error);
 }
 
 bool Cabinet::extract(const std::vector<Destination>& destinations, std::vector<std::string>* written,
                       std::string* error)
 {
+    ExtractReport report;
+    const bool ok = extract(destinations, ExtractOptions{}, &report, error);
+    if (written)
+        written->insert(written->end(), report.written.begin(), report.written.end());
+    return ok;
+}
+
+bool Cabinet::extract(const std::vector<Destination>& destinations, const ExtractOptions& options,
+                      ExtractReport* report, std::string* error)
+{
     for (const Destination& dest : destinations)
         if (dest.entry >= d->entries.size())
             return fail(error, "no entry " + std::to_string(dest.entry) + " in " + d->path);
-    if (!d->checkDestinations(destinations, error))
+    d->options = options;
+    d->report = report;
+    struct Done {
+        Impl* impl;
+        ~Done()
+        {
+            impl->options = ExtractOptions{};
+            impl->report = nullptr;
+        }
+    } done{d.get()};
+    std::vector<bool> keep;
+    if (!d->checkDestinations(destinations, &keep, error))
         return false;
     std::vector<Job> jobs;
     std::unordered_map<std::size_t, std::size_t> jobOf;
-    for (const Destination& dest : destinations) {
+    for (std::size_t i = 0; i < destinations.size(); ++i) {
+        const Destination& dest = destinations[i];
+        if (keep[i]) {
+            if (report)
+                report->kept.push_back(dest.displayPath);
+            continue;
+        }
         const auto [it, added] = jobOf.emplace(dest.entry, jobs.size());
         if (added)
             jobs.push_back(Job{dest.entry, {}});
         jobs[it->second].destinations.push_back(&dest);
     }
-    return d->run(jobs, false, written, error);
+    return d->run(jobs, false, error);
+}
+
+bool Cabinet::extractBelow(const std::string& directory, const std::vector<std::size_t>& selection,
+                           const ExtractOptions& options, ExtractReport* report, std::string* error)
+{
+    // Every name is checked before anything is written; the last entry of a
+    // name is the one that ends up on disk, so only it is extracted.
+    std::map<std::string, std::size_t> last;
+    for (const std::size_t i : selection) {
+        if (i >= d->entries.size())
+            return fail(error, "no entry " + std::to_string(i) + " in " + d->path);
+        const std::string relative = safeRelativePath(d->entries[i].name);
+        if (relative.empty())
+            return fail(error, "refusing unsafe name \"" + d->entries[i].name + "\" in " + d->path);
+        last[relative] = std::max(last[relative], i);
+    }
+    int err = 0;
+    io::Fd dir = openDirectory(directory, true, &err);
+    if (!dir)
+        return fail(error, "cannot make folder " + directory + ": " + io::reasonText(err));
+    const std::string prefix = directory.empty() || directory.back() == '/' ? directory : directory + "/";
+    std::vector<Destination> destinations;
+    for (const auto& [relative, entry] : last)
+        destinations.push_back(Destination{entry, dir.get(), relative, prefix + relative});
+    std::sort(destinations.begin(), destinations.end(),
+              [](const Destination& a, const Destination& b) { return a.entry < b.entry; });
+    return extract(destinations, options, report, error);
 }
 
 // ---- the plain entry points ---------------------------------------------
@@ -899,26 +1232,14 @@ bool extractAll(const std::string& cabinetPath, const std::string& directory,
     Cabinet cab;
     if (!cab.open(cabinetPath, error))
         return false;
-    // Every name is checked before anything is written; the last entry of a
-    // name is the one that ends up on disk, so only it is extracted.
-    std::map<std::string, std::size_t> last;
-    for (std::size_t i = 0; i < cab.entries().size(); ++i) {
-        const std::string relative = safeRelativePath(cab.entries()[i].name);
-        if (relative.empty())
-            return fail(error, "refusing unsafe name \"" + cab.entries()[i].name + "\" in " + cabinetPath);
-        last[relative] = i;
-    }
-    int err = 0;
-    io::Fd dir = openDirectory(directory, true, &err);
-    if (!dir)
-        return fail(error, "cannot make folder " + directory + ": " + io::reasonText(err));
-    const std::string prefix = directory.back() == '/' ? directory : directory + "/";
-    std::vector<Destination> destinations;
-    for (const auto& [relative, entry] : last)
-        destinations.push_back(Destination{entry, dir.get(), relative, prefix + relative});
-    std::sort(destinations.begin(), destinations.end(),
-              [](const Destination& a, const Destination& b) { return a.entry < b.entry; });
-    return cab.extract(destinations, written, error);
+    std::vector<std::size_t> all(cab.entries().size());
+    for (std::size_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    ExtractReport report;
+    const bool ok = cab.extractBelow(directory, all, ExtractOptions{}, &report, error);
+    if (written)
+        *written = std::move(report.written);
+    return ok;
 }
 
 } // namespace ravelin::cabreader

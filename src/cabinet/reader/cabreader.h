@@ -11,6 +11,20 @@
 // device is refused with "not a regular file", never by blocking), and every
 // later read goes through that descriptor: libmspack never reopens the path.
 //
+// A cabinet need not start the file: when the file does not begin with
+// "MSCF", it is searched for the first "MSCF" whose header is plausible
+// (version 1.3, a length that fits in the rest of the file, a file list
+// inside it) and that libmspack reads, so a self-extracting executable (an
+// extractor's bytes, then the cabinet's) opens like the cabinet it holds.
+//
+// Cabinet sets: a cabinet whose header names a previous or next cabinet
+// (szCabinetPrev, szCabinetNext) is joined with it, and so on to both ends
+// of the set. Each neighbour is looked for in the folder of the cabinet that
+// names it, under the stored name (failing that, under the one name there
+// that equals it ignoring ASCII case); a stored name with "/" or "\" is
+// refused. The set is one cabinet to the caller: entries() and folders()
+// cover all of it, and a folder split across cabinets is one folder.
+//
 // One pass: testing and extraction decompress each folder at most once, in
 // the cabinet's folder order, with its files sorted by offset. Files whose
 // ranges coincide or overlap are served from one decompression of the union
@@ -24,8 +38,9 @@
 // with io::OutputFile beside their final name and renamed over it when
 // complete, so a failure never empties an existing file of that name and
 // leaves no partial file. A link standing under a final name is replaced by
-// the rename, never written through. A destination that is the cabinet itself
-// (same device and inode) is refused before anything is written.
+// the rename, never written through. A destination that is the cabinet or
+// another file of its set (same device and inode) is refused before anything
+// is written.
 //
 // Errors are one English line naming the file, ending with the system's
 // reason (strerror) or libmspack's ("checksum error", "not a cabinet", ...).
@@ -50,6 +65,35 @@ struct Entry {
     uint16_t dosTime = 0;    // FAT time: bits 15-11 hour, 10-5 minute, 4-0 seconds/2
     uint16_t attributes = 0; // DOS attribute bits as stored (0x01 ro, 0x02 hidden,
                              // 0x04 system, 0x20 archive, 0x40 exec, 0x80 UTF-8 name)
+    std::size_t folder = 0;  // index into Cabinet::folders()
+};
+
+// One folder (compressed stream) of a cabinet or cabinet set.
+struct Folder {
+    // The folder's typeCompress: bits 0-3 the method (0 none, 1 MSZIP,
+    // 2 Quantum, 3 LZX), bits 8-12 its window bits (LZX) or level (Quantum).
+    uint16_t compression = 0;
+};
+
+// How extract() treats the files it writes.
+struct ExtractOptions {
+    // When false, a file that already stands under a destination's name is
+    // kept as it is (its displayPath goes to ExtractReport::kept) and the
+    // others are still written; a new file is published with a rename that
+    // never replaces, so one that appears meanwhile is kept too.
+    bool replace = true;
+    // Each file gets its entry's stored date and time, taken as local time,
+    // as its modification time (a date that is not a calendar date is left
+    // alone).
+    bool restoreDates = false;
+    // Read-only entries (attribute 0x01) are written without write
+    // permission (mode 0444 before the umask).
+    bool readOnly = false;
+};
+
+struct ExtractReport {
+    std::vector<std::string> written; // displayPaths of the files committed, in order
+    std::vector<std::string> kept;    // displayPaths left as they were (replace == false)
 };
 
 // Where one entry goes.
@@ -69,14 +113,25 @@ public:
     Cabinet(const Cabinet&) = delete;
     Cabinet& operator=(const Cabinet&) = delete;
 
-    // Opens the cabinet at `path` and reads its file list. A well-formed
-    // cabinet without files opens with no entries. False with *error set
-    // ("cannot open cabinet <path>: <reason>").
+    // Opens the cabinet at `path` (or the one a longer file holds, see
+    // above), joins the rest of its set, and reads the file list. A
+    // well-formed cabinet without files opens with no entries. False with
+    // *error set: "cannot open cabinet <path>: <reason>" for `path` itself;
+    // "cannot open cabinet <neighbour> (the next cabinet after <path>):
+    // <reason>" (or "previous ... before") for a missing or unreadable
+    // member of the set; "cannot join cabinet <neighbour> to <path>:
+    // <reason>" for one that is not part of the set.
     bool open(const std::string& path, std::string* error);
 
+    // The path given to open().
     const std::string& path() const;
+    // Every file of the set in order, `path()` among them; one for a lone
+    // cabinet (none before a successful open).
+    const std::vector<std::string>& cabinetPaths() const;
     const std::vector<Entry>& entries() const;
-    // The opened file's status (device and inode name the cabinet itself).
+    const std::vector<Folder>& folders() const;
+    // The status of the file given to open() (device and inode name the
+    // cabinet itself).
     const struct stat& status() const;
 
     // The first entry whose name equals `storedName` byte for byte; failing
@@ -91,13 +146,27 @@ public:
     // Writes each destination's entry (an entry may have several
     // destinations). Every destination is checked before anything is written:
     // a symbolic link or a file standing where a folder goes, a folder
-    // standing under a file's name, or a destination that is this cabinet
-    // refuses the whole call. Then the entries are taken out in one pass;
+    // standing under a file's name, or a destination that is a file of the
+    // set refuses the whole call. Then the entries are taken out in one pass;
     // each file is committed as soon as it is complete and its displayPath
     // appended to `written` (when given). On a failure the files already
     // committed stay, the one being written is removed, and the call stops.
     bool extract(const std::vector<Destination>& destinations, std::vector<std::string>* written,
                  std::string* error);
+    // The same, with `options`; `report` (when given) receives the files
+    // written and kept. A destination that is a file of the set is refused
+    // whatever the options.
+    bool extract(const std::vector<Destination>& destinations, const ExtractOptions& options,
+                 ExtractReport* report, std::string* error);
+
+    // Extracts the entries listed in `selection` (indices into entries())
+    // below `directory` (made, with its parents, when missing), each under
+    // safeRelativePath() of its stored name; displayPaths are `directory`,
+    // "/" and that path. Every selected name is checked before anything is
+    // written: one that safeRelativePath() refuses fails the whole call. Of
+    // several selected entries with one name, the last is written.
+    bool extractBelow(const std::string& directory, const std::vector<std::size_t>& selection,
+                      const ExtractOptions& options, ExtractReport* report, std::string* error);
 
 private:
     struct Impl;

@@ -91,20 +91,27 @@ io::Fd openDirectory(const std::string& path, bool create, int* error)
         *error = ENOENT;
         return io::Fd();
     }
+    // The first folder that could not be made is why the path is missing
+    // (EACCES, EROFS...), not the ENOENT of the open that follows.
+    int makeError = 0;
+    const auto make = [&makeError](const std::string& folder) {
+        if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST && makeError == 0)
+            makeError = errno;
+    };
     if (create) {
         // Each prefix that ends before a "/" is a parent; an existing one is fine.
         for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
              slash = path.find('/', slash + 1))
             if (path[slash - 1] != '/')
-                ::mkdir(path.substr(0, slash).c_str(), 0777);
-        ::mkdir(path.c_str(), 0777);
+                make(path.substr(0, slash));
+        make(path);
     }
     int fd;
     do
         fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        *error = errno;
+        *error = errno == ENOENT && makeError != 0 ? makeError : errno;
     return io::Fd(fd);
 }
 
