@@ -262,6 +262,7 @@ constexpr int kSlots = 64;
 struct Slot {
     std::atomic<int> state{0};  // 0 free, 1 being filled, 2 live
     int dirfd = -1;             // with `name`, or -1 with `path`
+    bool folder = false;        // `path` is a folder, removed after the files
     char name[256] = {};
     char path[4096] = {};
 };
@@ -286,6 +287,7 @@ int registerAt(int dirfd, const std::string& name)
     if (i < 0)
         return -1;
     g_slots[i].dirfd = dirfd;
+    g_slots[i].folder = false;
     std::memcpy(g_slots[i].name, name.c_str(), name.size() + 1);
     g_slots[i].path[0] = 0;
     g_slots[i].state.store(2);
@@ -295,13 +297,16 @@ int registerAt(int dirfd, const std::string& name)
 extern "C" void removeTemporariesAndDie(int sig)
 {
     for (Slot& s : g_slots) {
-        if (s.state.load() != 2)
+        if (s.state.load() != 2 || s.folder)
             continue;
         if (s.dirfd >= 0)
             ::unlinkat(s.dirfd, s.name, 0);
         else
             ::unlink(s.path);
     }
+    for (Slot& s : g_slots)
+        if (s.state.load() == 2 && s.folder)
+            ::rmdir(s.path);
     ::signal(sig, SIG_DFL);
     ::raise(sig);
 }
@@ -318,7 +323,9 @@ std::string randomSuffix()
 
 }  // namespace
 
-int registerTemporary(const std::string& path)
+namespace {
+
+int registerPath(const std::string& path, bool folder)
 {
     if (path.size() >= sizeof(Slot::path))
         return -1;
@@ -326,10 +333,17 @@ int registerTemporary(const std::string& path)
     if (i < 0)
         return -1;
     g_slots[i].dirfd = -1;
+    g_slots[i].folder = folder;
     std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
     g_slots[i].state.store(2);
     return i;
 }
+
+}  // namespace
+
+int registerTemporary(const std::string& path) { return registerPath(path, false); }
+
+int registerTemporaryFolder(const std::string& path) { return registerPath(path, true); }
 
 void unregisterTemporary(int slot)
 {

@@ -171,6 +171,10 @@ int registerTemporary(const std::string& path);
 void unregisterTemporary(int slot);
 // Unregisters the slot that holds exactly `path`, if any.
 void unregisterTemporary(const std::string& path);
+// Registers an (empty by then) temporary folder: the handler removes it with
+// rmdir after it has removed every registered file, so a folder registered
+// before the files in it still goes. Unregister it like a file.
+int registerTemporaryFolder(const std::string& path);
 
 // Installs the process's handlers: SIGXFSZ is ignored (an over-large write
 // then fails with EFBIG, "File too large"), and SIGINT, SIGTERM and SIGHUP

@@ -1,9 +1,10 @@
 #include "setup/packagesettings.h"
 
-#include <QFile>
+#include <QList>
+#include <QStringView>
+#include <cerrno>
 
 #include "platform/io.h"
-#include "platform/paths.h"
 
 namespace ravelin::setup {
 
@@ -52,17 +53,21 @@ PackageSettings parseSetupIni(const QByteArray& bytes)
     return settings;
 }
 
-PackageSettings readSetupIni(const QString& directory)
+PackageSettings readSetupIni(const std::string& directory, std::string* error)
 {
     // A regular file only: a pipe under the name must not hold the program.
-    io::Fd file = io::openForReading(QFile::encodeName(paths::join(directory, QLatin1String(kSetupIniName))).toStdString(),
-                                     nullptr);
-    if (!file)
-        return PackageSettings();
+    const std::string path = directory + "/" + kSetupIniName;
+    int failed = 0;
+    io::Fd file = io::openForReading(path, &failed);
     QByteArray text(kMaxSetupIniSize, Qt::Uninitialized);
-    const ssize_t n = io::readAll(file.get(), text.data(), std::size_t(text.size()));
-    if (n < 0)
+    const ssize_t n = file ? io::readAll(file.get(), text.data(), std::size_t(text.size())) : -1;
+    if (n < 0) {
+        if (error)
+            *error = io::describe(path, file ? errno : failed);
         return PackageSettings();
+    }
+    if (error)
+        error->clear();
     text.truncate(n);
     return parseSetupIni(text);
 }

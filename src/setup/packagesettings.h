@@ -1,6 +1,6 @@
 #pragma once
 // The package description the setup program reads once at start from
-// setup.ini in its working directory: section [General], keys a1..a7.
+// setup.ini in its package folder: section [General], keys a1..a7.
 //
 // Reading follows the profile-file rules: section and key names ignore
 // case, the first occurrence of a key counts, blanks around a value are
@@ -10,6 +10,7 @@
 // Threads: reentrant.
 #include <QByteArray>
 #include <QString>
+#include <string>
 
 namespace ravelin::setup {
 
@@ -23,14 +24,16 @@ struct PackageSettings {
     QString installDirectory = QStringLiteral("Unknown"); // a7
 };
 
-// The name of the package description in the working directory.
+// The name of the package description in the package folder.
 inline constexpr const char* kSetupIniName = "setup.ini";
 
 // Settings from setup.ini text.
 PackageSettings parseSetupIni(const QByteArray& text);
 
-// Settings from `directory`/setup.ini; all defaults when it cannot be read or
-// is not a regular file (a pipe there is never waited on).
-PackageSettings readSetupIni(const QString& directory);
+// Settings from `directory`/setup.ini (`directory` is bytes); all defaults
+// when it cannot be read or is not a regular file (a pipe there is never
+// waited on), and then "<path>: <reason>" in `error` when given (cleared on
+// success).
+PackageSettings readSetupIni(const std::string& directory, std::string* error = nullptr);
 
 }  // namespace ravelin::setup

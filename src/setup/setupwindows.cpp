@@ -1,8 +1,10 @@
 #include "setup/setupwindows.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,11 +16,12 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 #include <sys/stat.h>
 
 #include "crypto/codepage.h"
 #include "platform/io.h"
-#include "platform/paths.h"
+#include "tools/browsefolder.h"
 #include "ui/icons.h"
 #include "ui/prompter.h"
 
@@ -41,6 +44,7 @@ const QString kCabinetDecryptionFailed = QStringLiteral(
     "setup package from.");
 const QString kWrongPassPhrase = QStringLiteral("Sorry, you entered an inccorect pass phrase.");
 const QString kMatched = QStringLiteral("Your Pass Phrase has matched.  Setup will now continue.");
+const QString kInstallFailed = QStringLiteral("An error occured while trying to Install ");
 const QString kNoReadme = QStringLiteral("No Readme Information Available");
 
 // The shortest pass phrase accepted, and the most the box takes.
@@ -49,6 +53,14 @@ constexpr int kMaxPassPhrase = 56;
 
 // Readme files are shown whole up to this size.
 constexpr qint64 kMaxReadmeSize = 16 * 1024 * 1024;
+
+// A message followed by what failed and why, on a paragraph of its own.
+QString withReason(const QString& message, const QString& reason)
+{
+    return reason.isEmpty() ? message : message + QStringLiteral("\n\n") + reason;
+}
+
+QString text(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
 void tellError(QWidget* parent, const QString& text)
 {
@@ -201,8 +213,7 @@ void PassPhraseDialog::Button1Click()
     const InfCheckResult check = decryptAndCheckInf(*m_context, passPhrase);
     switch (check.outcome) {
     case InfCheck::Failed:
-        qWarning("setup: %s", qPrintable(check.reason));
-        tellError(this, kInfDecryptionFailed);
+        tellError(this, withReason(kInfDecryptionFailed, check.reason));
         setStatus(QStringLiteral("Error!"));
         return;  // stays: the end user may correct the package and retry
     case InfCheck::WrongPassPhrase:
@@ -215,8 +226,7 @@ void PassPhraseDialog::Button1Click()
 
     QString reason;
     if (!decryptCabinet(*m_context, passPhrase, &reason)) {
-        qWarning("setup: %s", qPrintable(reason));
-        tellError(this, kCabinetDecryptionFailed);
+        tellError(this, withReason(kCabinetDecryptionFailed, reason));
         setStatus(QStringLiteral("Error!"));
         done(EndProgram);
         return;
@@ -251,7 +261,7 @@ ReadmeDialog::ReadmeDialog(SetupContext* context, QWidget* parent) : QDialog(par
         // A regular file only: a pipe under the readme's name must not hold
         // the program before its first window.
         int error = 0;
-        io::Fd file = io::openForReading(QFile::encodeName(paths::join(context->workingDirectory, name)).toStdString(),
+        io::Fd file = io::openForReading(context->packageDirectory + "/" + QFile::encodeName(name).toStdString(),
                                          &error);
         struct stat st {};
         if (file && ::fstat(file.get(), &st) == 0) {
@@ -273,33 +283,91 @@ ReadmeDialog::ReadmeDialog(SetupContext* context, QWidget* parent) : QDialog(par
 
 ReadyDialog::ReadyDialog(SetupContext* context, QWidget* parent) : QDialog(parent), m_context(context)
 {
-    makeDialog(this, "ReadyDialog", QSize(278, 99));
+    makeDialog(this, "ReadyDialog", QSize(278, 147));
     label(this, QStringLiteral("Setup is ready to proceed with the installation."), QRect(52, 10, 222, 16),
           "Label1");
     label(this, QStringLiteral("Click Next to continue"), QRect(52, 30, 222, 16), "Label2");
     picture(this, QRect(8, 8, 37, 37), "Image1");
-    Button1 = button(this, QStringLiteral("&Next >"), QRect(110, 64, 78, 25), "Button1");
+    label(this, QStringLiteral("Files will be installed to:"), QRect(8, 56, 262, 16), "Label3");
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(8, 74, 186, 23);
+    Button3 = button(this, QStringLiteral("&Browse..."), QRect(200, 73, 70, 25), "Button3");
+    Button1 = button(this, QStringLiteral("&Next >"), QRect(110, 114, 78, 25), "Button1");
     Button1->setDefault(true);
-    Button2 = button(this, QStringLiteral("&Cancel"), QRect(194, 64, 78, 25), "Button2");
+    Button2 = button(this, QStringLiteral("&Cancel"), QRect(194, 114, 78, 25), "Button2");
+    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& t) { Button1->setEnabled(!t.isEmpty()); });
+    connect(Button3, &QPushButton::clicked, this, &ReadyDialog::Button3Click);
     connect(Button1, &QPushButton::clicked, this, &ReadyDialog::Button1Click);
     connect(Button2, &QPushButton::clicked, this, [this] { done(EndProgram); });
 }
 
+void ReadyDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void ReadyDialog::FormShow()
+{
+    // Once: the INF is decrypted by the time the dialog first shows, and a
+    // destination the end user typed survives the dialog being shown again.
+    if (m_shown)
+        return;
+    m_shown = true;
+    m_defaultText = text(defaultInstallDirectory(*m_context));
+    Edit1->setText(m_defaultText);
+    Edit1->setCursorPosition(0);
+    Button1->setFocus();
+}
+
+void ReadyDialog::Button3Click()
+{
+    tools::TBrowseFolder browse(this);
+    browse.setObjectName(QStringLiteral("BrowseFolder1"));
+    browse.setTitle(QStringLiteral("Choose the folder to install the files into:"));
+    browse.setFlags(tools::bfFileSysDirsOnly);
+    browse.setFolder(tools::TSHFolders::foDesktop);
+    // Start at the destination, or the nearest folder above it that exists
+    // (it is usually still to be made).
+    QString start = QDir::cleanPath(QFile::decodeName(typedInstallDirectory(*m_context, Edit1->text()).c_str()));
+    while (!start.isEmpty() && !QFileInfo(start).isDir() && start != u'/')
+        start = QFileInfo(start).path();
+    // The picker selects its root first; the first change of selection is
+    // that, and the place to move to the start.
+    auto moved = std::make_shared<bool>(false);
+    browse.setOnSelectionChanged([start, moved](QDialog* dialog, int, const tools::TItemIDList&) {
+        if (*moved)
+            return;
+        *moved = true;
+        if (auto* d = qobject_cast<tools::TBrowseFolderDialog*>(dialog))
+            d->setSelectionPath(start);
+    });
+    if (browse.Execute() && !browse.Directory().isEmpty())
+        Edit1->setText(browse.Directory());
+}
+
 void ReadyDialog::Button1Click()
 {
+    const QString typed = Edit1->text();
+    if (typed.isEmpty())
+        return;
+    // The default is kept as bytes; only a changed text is taken as typed.
+    m_context->installDirectory = typed == m_defaultText ? std::string() : typedInstallDirectory(*m_context, typed);
     hide();
     // Synchronous: the outcome is known when the call returns.
     const installer::InstallResult result = install(*m_context);
     QWidget* owner = parentWidget();
     if (!result.ok()) {
-        qWarning("setup: %s", qPrintable(result.reason));
-        tellError(owner, QStringLiteral("An error occured while trying to Install ") +
-                             m_context->settings.description + QStringLiteral("."));
+        tellError(owner, withReason(kInstallFailed + m_context->settings.description + QStringLiteral("."),
+                                    result.reason));
         done(EndProgram);
         return;
     }
-    tellInformation(owner, QStringLiteral("Setup has completed successfully\n\nFiles installed to: ") +
-                               installedDirectory(*m_context, result));
+    const QString where = !result.installDirectory.isEmpty() ? result.installDirectory
+                          : m_context->installDirectory.empty() ? m_defaultText
+                                                                : text(m_context->installDirectory);
+    tellInformation(owner, QStringLiteral("Setup has completed successfully\n\nFiles installed to: ") + where);
     done(Continue);
 }
 
@@ -340,7 +408,7 @@ protected:
     }
 };
 
-SetupBanner::SetupBanner(const QString& directory, QWidget* parent) : QWidget(parent)
+SetupBanner::SetupBanner(const std::string& packageDirectory, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("SetupBanner"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -356,8 +424,7 @@ SetupBanner::SetupBanner(const QString& directory, QWidget* parent) : QWidget(pa
     pal.setColor(QPalette::Window, QColor(64, 128, 128));
     setPalette(pal);
 
-    m_context.workingDirectory = directory;
-    m_context.settings = readSetupIni(directory);
+    loadContext(&m_context, packageDirectory);
 
     picture(this, QRect(8, 8, 37, 37), "Image1");
     m_label = new BannerLabel(this);
@@ -390,6 +457,8 @@ int SetupBanner::run()
     if (ui::prompter().execDialog(m_pass) == Continue && ui::prompter().execDialog(m_readme) == Continue &&
         ui::prompter().execDialog(m_ready) == Continue)
         code = 0;
+    // Installed, failed, cancelled or refused: the decrypted files go.
+    m_context.work.remove();
     emit finished(code);
     return code;
 }

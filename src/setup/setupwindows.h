@@ -12,6 +12,7 @@
 
 class QLabel;
 class QLineEdit;
+class QShowEvent;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
@@ -62,32 +63,49 @@ public:
     QPushButton* Button2;   // "&Exit"
 };
 
-// Ready dialog, client area 278 x 99.
+// Ready dialog, client area 278 x 147: the two texts and the picture, then
+// the destination (where the files will be installed, which the end user may
+// change by typing or through the folder picker), then the buttons.
 class ReadyDialog : public QDialog {
     Q_OBJECT
 public:
     ReadyDialog(SetupContext* context, QWidget* parent = nullptr);
 
+    QLineEdit* Edit1;      // the destination; Next is disabled while it is empty
+    QPushButton* Button3;  // "&Browse...": the folder picker
     QPushButton* Button1;  // "&Next >" (default)
     QPushButton* Button2;  // "&Cancel"
 
-    // "&Next >": hides the dialog, installs, reports the outcome.
+    // When the dialog is first shown: the destination the INF gives
+    // (defaultInstallDirectory()).
+    void FormShow();
+    // "&Browse...": TBrowseFolder, starting at the destination's nearest
+    // existing folder; a confirmed folder becomes the destination.
+    void Button3Click();
+    // "&Next >": hides the dialog, installs into the destination (a changed
+    // text through typedInstallDirectory()), reports the outcome.
     void Button1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     SetupContext* m_context;
+    bool m_shown = false;
+    QString m_defaultText;      // Edit1's text for the default destination
 };
 
 // The banner: caption "Vaultline", always on top, shown maximised, teal
-// background, picture and the setup title. Reads setup.ini from `directory`
-// and creates the three dialogs; when it is first shown or becomes active it
-// runs them.
+// background, picture and the setup title. Reads setup.ini from
+// `packageDirectory` (bytes: the folder holding the program) and creates the
+// three dialogs; when it is first shown or becomes active it runs them.
 class SetupBanner : public QWidget {
     Q_OBJECT
 public:
-    explicit SetupBanner(const QString& directory, QWidget* parent = nullptr);
+    explicit SetupBanner(const std::string& packageDirectory, QWidget* parent = nullptr);
 
     const SetupContext& context() const { return m_context; }
+    SetupContext& context() { return m_context; }
     QString titleText() const;
 
     PassPhraseDialog* passPhraseDialog() const { return m_pass; }
@@ -95,8 +113,9 @@ public:
     ReadyDialog* readyDialog() const { return m_ready; }
 
     // Runs the dialogs in order: pass phrase, readme, ready. Returns 0 when
-    // the files were installed, 1 when the program ended otherwise. Emits
-    // finished() with the same code.
+    // the files were installed, 1 when the program ended otherwise. The work
+    // folder with the decrypted files is removed before it returns, whatever
+    // the outcome. Emits finished() with the same code.
     int run();
 
 signals:

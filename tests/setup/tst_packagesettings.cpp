@@ -54,19 +54,23 @@ void TestPackageSettings::parses()
 void TestPackageSettings::missingFileGivesDefaults()
 {
     QTemporaryDir dir;
-    PackageSettings s = readSetupIni(dir.path());
+    const std::string folder = QFile::encodeName(dir.path()).toStdString();
+    std::string error;
+    PackageSettings s = readSetupIni(folder, &error);
+    QCOMPARE(QString::fromStdString(error), dir.path() + "/setup.ini: No such file or directory");
     QCOMPARE(s.title, QStringLiteral("Vaultline"));
     QCOMPARE(s.installDirectory, QStringLiteral("Unknown"));
     QVERIFY(s.encryptedInf.isEmpty() && s.readmeFileName.isEmpty());
     QVERIFY(ravelin::test::writeFile(dir.filePath("setup.ini"), "[General]\r\na1=Read\r\n"));
-    QCOMPARE(readSetupIni(dir.path()).title, QStringLiteral("Read"));
+    QCOMPARE(readSetupIni(folder, &error).title, QStringLiteral("Read"));
+    QVERIFY(error.empty());
 }
 
 void TestPackageSettings::pipeGivesDefaults()
 {
     QTemporaryDir dir;
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("setup.ini")).constData(), 0600), 0);
-    const PackageSettings s = readSetupIni(dir.path());
+    const PackageSettings s = readSetupIni(QFile::encodeName(dir.path()).toStdString());
     QCOMPARE(s.title, QStringLiteral("Vaultline"));
     QVERIFY(s.encryptedInf.isEmpty());
 }

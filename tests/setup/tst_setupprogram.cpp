@@ -1,5 +1,7 @@
 // Drives the setup program's real windows offscreen on packages built by the distribution writers: the files
-// arrive byte-identical under DESTDIR, and every failure shows its message and installs nothing.
+// arrive byte-identical under DESTDIR in the folder the ready dialog shows (or the one chosen there), the
+// decrypted files live only in a private folder below TMPDIR that is gone after every outcome, nothing is
+// written beside the package, and every failure shows its message followed by what failed and why.
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -13,6 +15,8 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "crypto/blowfish.h"
@@ -21,6 +25,7 @@
 #include "setup/setupwindows.h"
 #include "support/fakeprompter.h"
 #include "support/testutil.h"
+#include "tools/browsefolder.h"
 
 using namespace ravelin;
 using namespace ravelin::setup;
@@ -44,6 +49,18 @@ const QString kCabDecryption = QStringLiteral("An error occured while trying to 
                                               "contact the person/company you recieved this "
                                               "setup package from.");
 const QString kInstallFailed = QStringLiteral("An error occured while trying to Install the tools.");
+
+// A path as the bytes the setup program takes.
+std::string b(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+// The Part's message followed by the reason on its own paragraph.
+QString withReason(const QString& message, const QString& reason)
+{
+    return message + QStringLiteral("\n\n") + reason;
+}
 
 // A handler for the pass-phrase dialog: types `passPhrase` and presses Next.
 std::function<int(QDialog*)> enterPassPhrase(const QString& passPhrase)
@@ -92,6 +109,11 @@ private slots:
     void brokenEncryptedFiles();
     void readmeMissingAndCancelInReady();
     void activationStartsTheDialogs();
+    void readyDialogShowsDestination_data();
+    void readyDialogShowsDestination();
+    void workFolderIsPrivateAndAlwaysRemoved_data();
+    void workFolderIsPrivateAndAlwaysRemoved();
+    void installErrorNamesPathAndReason();
     void screenshots();
 
 private:
@@ -104,6 +126,8 @@ private:
     QString m_work;    // where the wizard wrote
     QString m_package; // the end user's folder
     QString m_dest;    // DESTDIR
+    QString m_tmp;     // TMPDIR
+    QByteArray m_oldTmp;
     QMap<QString, QByteArray> m_files;
     FakePrompter m_fake;
 };
@@ -123,8 +147,11 @@ void TestSetupProgram::init()
     m_work = m_root->filePath("work");
     m_package = m_root->filePath("package");
     m_dest = m_root->filePath("dest");
-    QVERIFY(QDir().mkpath(m_work) && QDir().mkpath(m_package) && QDir().mkpath(m_dest));
+    m_tmp = m_root->filePath("tmp");
+    QVERIFY(QDir().mkpath(m_work) && QDir().mkpath(m_package) && QDir().mkpath(m_dest) && QDir().mkpath(m_tmp));
     qputenv("DESTDIR", m_dest.toLocal8Bit());
+    m_oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(m_tmp));
     m_fake.clear();
     m_fake.dialogHandlers.clear();
     m_fake.messageAnswers.clear();
@@ -135,6 +162,10 @@ void TestSetupProgram::cleanup()
 {
     ui::setPrompter(nullptr);
     qunsetenv("DESTDIR");
+    if (m_oldTmp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", m_oldTmp);
 }
 
 void TestSetupProgram::makePackage(const QStringList& listed, const QByteArray& infOverride)
@@ -176,7 +207,7 @@ void TestSetupProgram::makePackage(const QStringList& listed, const QByteArray& 
 void TestSetupProgram::windowsLookAsDesigned()
 {
     makePackage();
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     QCOMPARE(banner.windowTitle(), QStringLiteral("Vaultline"));
     QCOMPARE(banner.titleText(), QStringLiteral("Tools Setup"));
     QVERIFY(banner.windowFlags() & Qt::WindowStaysOnTopHint);
@@ -204,8 +235,9 @@ void TestSetupProgram::windowsLookAsDesigned()
          {"Please read this information carefully.", "To see more text use the scrollbar"},
          {"&Next >", "&Exit"}},
         {banner.readyDialog(),
-         QSize(278, 99),
-         {"Setup is ready to proceed with the installation.", "Click Next to continue"},
+         QSize(278, 147),
+         {"Setup is ready to proceed with the installation.", "Click Next to continue",
+          "Files will be installed to:"},
          {"&Next >", "&Cancel"}},
     };
     for (const Expect& e : expected) {
@@ -231,6 +263,7 @@ void TestSetupProgram::windowsLookAsDesigned()
     QCOMPARE(banner.readmeDialog()->Memo1->toPlainText(), QStringLiteral("Please read me.\nSecond line.\n"));
     QVERIFY(banner.readmeDialog()->Memo1->isReadOnly());
     QCOMPARE(banner.readmeDialog()->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(banner.readyDialog()->Button3->text(), QStringLiteral("&Browse..."));
 }
 
 void TestSetupProgram::installsPackageEndToEnd()
@@ -241,20 +274,28 @@ void TestSetupProgram::installsPackageEndToEnd()
              (QStringList{"SETUP.EXE", "readme.txt", "setup.ini", "tools.ecf", "tools.in_"}));
     QVERIFY(QFileInfo(m_package + "/SETUP.EXE").isExecutable());
 
-    SetupBanner banner(m_package);
-    QString readmeShown;
+    const QStringList package = test::fileTree(m_package);
+    SetupBanner banner(b(m_package));
+    QString readmeShown, destinationShown;
     m_fake.dialogHandlers.push_back(enterPassPhrase(kPassPhrase));
     m_fake.dialogHandlers.push_back([&](QDialog* d) {
         readmeShown = qobject_cast<ReadmeDialog*>(d)->Memo1->toPlainText();
         return press("Button1")(d);
     });
-    m_fake.dialogHandlers.push_back(press("Button1"));
+    m_fake.dialogHandlers.push_back([&](QDialog* d) {
+        d->show();
+        destinationShown = qobject_cast<ReadyDialog*>(d)->Edit1->text();
+        return press("Button1")(d);
+    });
     QSignalSpy finished(&banner, &SetupBanner::finished);
     QCOMPARE(banner.run(), 0);
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().first().toInt(), 0);
 
+    // DESTDIR + DIRID 30 ("/" for root, which runs the tests) + the INF's
+    // directory, shown before anything was installed.
     const QString installed = m_dest + "/myinstall/directory";
+    QCOMPARE(destinationShown, installed);
     for (auto it = m_files.begin(); it != m_files.end(); ++it)
         QCOMPARE(readFile(installed + "/" + it.key()), it.value());
     QCOMPARE(test::fileTree(m_dest),
@@ -272,15 +313,16 @@ void TestSetupProgram::installsPackageEndToEnd()
     QCOMPARE(m_fake.dialogs[0].className, QStringLiteral("ravelin::setup::PassPhraseDialog"));
     QCOMPARE(m_fake.dialogs[1].className, QStringLiteral("ravelin::setup::ReadmeDialog"));
     QCOMPARE(m_fake.dialogs[2].className, QStringLiteral("ravelin::setup::ReadyDialog"));
-    // The decrypted INF (with its padding) and the cabinet stay in the package folder.
-    QVERIFY(readFile(m_package + "/tools.inf").startsWith(readFile(m_work + "/tools.inf")));
-    QVERIFY(readFile(m_package + "/tools.cab").startsWith(readFile(m_work + "/tools.cab")));
+    // Nothing was written beside the package, and the decrypted files are gone.
+    QCOMPARE(test::fileTree(m_package), package);
+    QCOMPARE(test::fileTree(m_tmp), QStringList());
 }
 
 void TestSetupProgram::wrongPassPhraseEndsAndInstallsNothing()
 {
     makePackage();
-    SetupBanner banner(m_package);
+    const QStringList package = test::fileTree(m_package);
+    SetupBanner banner(b(m_package));
     m_fake.dialogHandlers.push_back(enterPassPhrase("a wrong pass phrase!"));
     QCOMPARE(banner.run(), 1);
     QCOMPARE(m_fake.messageTexts(), QStringList{kWrong});
@@ -288,15 +330,15 @@ void TestSetupProgram::wrongPassPhraseEndsAndInstallsNothing()
     QCOMPARE(m_fake.beeps, QList<ui::Beep>{ui::Beep::Error});
     QCOMPARE(m_fake.dialogs.size(), 1);
     QVERIFY(test::fileTree(m_dest).isEmpty());
-    // The garbage INF stays, as long as the encrypted one; no cabinet was made.
-    QCOMPARE(QFileInfo(m_package + "/tools.inf").size(), QFileInfo(m_package + "/tools.in_").size());
-    QVERIFY(!QFileInfo::exists(m_package + "/tools.cab"));
+    // No garbage INF anywhere: not beside the package, not in TMPDIR.
+    QCOMPARE(test::fileTree(m_package), package);
+    QCOMPARE(test::fileTree(m_tmp), QStringList());
 }
 
 void TestSetupProgram::fifteenCharactersGiveLengthMessage()
 {
     makePackage();
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     bool stayed = false, focused = false;
     m_fake.dialogHandlers.push_back([&](QDialog* dialog) {
         auto* d = qobject_cast<PassPhraseDialog*>(dialog);
@@ -328,7 +370,7 @@ void TestSetupProgram::phraseWithoutWindows1252ByteRefused()
 {
     makePackage();
     const QStringList before = test::fileTree(m_package);
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     bool stayed = false, focused = false;
     m_fake.dialogHandlers.push_back([&](QDialog* dialog) {
         auto* d = qobject_cast<PassPhraseDialog*>(dialog);
@@ -360,7 +402,7 @@ void TestSetupProgram::missingSetupIniGivesDefaultsAndDecryptionMessage()
     makePackage();
     QVERIFY(QFile::remove(m_package + "/setup.ini"));
     const QStringList before = test::fileTree(m_package);
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     QCOMPARE(banner.titleText(), QStringLiteral("Vaultline"));
     QCOMPARE(banner.context().settings.installDirectory, QStringLiteral("Unknown"));
     QCOMPARE(banner.readmeDialog()->Memo1->toPlainText(), QStringLiteral("No Readme Information Available"));
@@ -376,7 +418,9 @@ void TestSetupProgram::missingSetupIniGivesDefaultsAndDecryptionMessage()
     });
     QCOMPARE(banner.run(), 1);
     QCOMPARE(status, QStringLiteral("Error!"));
-    QCOMPARE(m_fake.messageTexts(), QStringList{kInfDecryption});
+    QCOMPARE(m_fake.messageTexts(),
+             QStringList{withReason(kInfDecryption,
+                                    "cannot read " + m_package + "/setup.ini: No such file or directory")});
     QCOMPARE(m_fake.beeps, QList<ui::Beep>{ui::Beep::Error});
     QCOMPARE(test::fileTree(m_package), before);
     QVERIFY(test::fileTree(m_dest).isEmpty());
@@ -385,13 +429,13 @@ void TestSetupProgram::missingSetupIniGivesDefaultsAndDecryptionMessage()
 void TestSetupProgram::cabinetLackingAFileShowsInstallError()
 {
     makePackage(m_files.keys() + QStringList{"not in cabinet.txt"});
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     m_fake.dialogHandlers.push_back(enterPassPhrase(kPassPhrase));
     m_fake.dialogHandlers.push_back(press("Button1"));
     m_fake.dialogHandlers.push_back(press("Button1"));
-    QTest::ignoreMessage(QtWarningMsg, "setup: not in cabinet.txt is not in the cabinet tools.cab");
     QCOMPARE(banner.run(), 1);
-    QCOMPARE(m_fake.messageTexts(), (QStringList{kMatched, kInstallFailed}));
+    QCOMPARE(m_fake.messageTexts(),
+             (QStringList{kMatched, withReason(kInstallFailed, "not in cabinet.txt is not in the cabinet tools.cab")}));
     QCOMPARE(m_fake.messages[1].message.icon, ui::Icon::Error);
     QCOMPARE(m_fake.beeps.last(), ui::Beep::Error);
     QVERIFY(test::fileTree(m_dest).isEmpty());
@@ -407,48 +451,56 @@ void TestSetupProgram::hostileInfWritesNothingOutside()
                                "[copy.files]\r\nreadme.txt\r\n../escape\r\n";
     makePackage({}, hostile);
     const QStringList before = test::fileTree(m_root->path());
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     m_fake.dialogHandlers.push_back(enterPassPhrase(kPassPhrase));
     m_fake.dialogHandlers.push_back(press("Button1"));
     m_fake.dialogHandlers.push_back(press("Button1"));
-    QTest::ignoreMessage(QtWarningMsg, "setup: the file name \"../escape\" is refused");
     QCOMPARE(banner.run(), 1);
-    QCOMPARE(m_fake.messageTexts(), (QStringList{kMatched, kInstallFailed}));
-    // Only the decrypted INF and cabinet are new, inside the package folder.
-    QStringList expected = before + QStringList{"package/tools.cab", "package/tools.inf"};
-    expected.sort();
-    QCOMPARE(test::fileTree(m_root->path()), expected);
+    QCOMPARE(m_fake.messageTexts(),
+             (QStringList{kMatched, withReason(kInstallFailed, "the file name \"../escape\" is refused")}));
+    // Nothing new anywhere: the decrypted files went with their folder.
+    QCOMPARE(test::fileTree(m_root->path()), before);
     QVERIFY(test::fileTree(m_dest).isEmpty());
 }
 
 void TestSetupProgram::brokenEncryptedFiles_data()
 {
     QTest::addColumn<QString>("damage");
-    QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<int>("dialogs");
-    QTest::newRow("truncated INF") << "in_ cut" << QStringList{kInfDecryption} << 1;
-    QTest::newRow("empty INF") << "in_ empty" << QStringList{kInfDecryption} << 1;
-    QTest::newRow("INF cut to whole blocks") << "in_ blocks" << QStringList{kWrong} << 1;
-    QTest::newRow("garbage INF") << "in_ garbage" << QStringList{kWrong} << 1;
-    QTest::newRow("truncated cabinet") << "ecf cut" << QStringList{kCabDecryption} << 1;
-    QTest::newRow("cabinet cut inside a block") << "ecf cut odd" << QStringList{kCabDecryption} << 1;
-    QTest::newRow("garbage cabinet") << "ecf garbage" << QStringList{kCabDecryption} << 1;
-    QTest::newRow("cabinet missing") << "ecf missing" << QStringList{kCabDecryption} << 1;
-    QTest::newRow("cabinet outside") << "a5 outside" << QStringList{kCabDecryption} << 1;
-    QTest::newRow("INF outside") << "a6 outside" << QStringList{kInfDecryption} << 1;
-    QTest::newRow("INF output is a link") << "inf link" << QStringList{kInfDecryption} << 1;
-    QTest::newRow("cabinet output is a link") << "cab link" << QStringList{kCabDecryption} << 1;
-    QTest::newRow("cabinet output is a hard link") << "cab hard link" << QStringList{kCabDecryption} << 1;
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("reason"); // what follows the message; PKG and TMP stand for the folders
+    QTest::newRow("truncated INF") << "in_ cut" << kInfDecryption << "PKG/tools.in_: not an encrypted file";
+    QTest::newRow("empty INF") << "in_ empty" << kInfDecryption << "PKG/tools.in_: not an encrypted file";
+    QTest::newRow("INF cut to whole blocks") << "in_ blocks" << kWrong << "";
+    QTest::newRow("garbage INF") << "in_ garbage" << kWrong << "";
+    QTest::newRow("truncated cabinet") << "ecf cut" << kCabDecryption << "tools.cab";
+    QTest::newRow("cabinet cut inside a block") << "ecf cut odd" << kCabDecryption
+                                                << "PKG/tools.ecf: not an encrypted file";
+    QTest::newRow("garbage cabinet") << "ecf garbage" << kCabDecryption << "tools.cab";
+    QTest::newRow("cabinet missing") << "ecf missing" << kCabDecryption
+                                     << "PKG/tools.ecf: No such file or directory";
+    QTest::newRow("cabinet outside") << "a5 outside" << kCabDecryption
+                                     << "the cabinet name \"../evil.cab\" in setup.ini is refused";
+    QTest::newRow("INF outside") << "a6 outside" << kInfDecryption
+                                 << "the encrypted INF name \"../work/tools.in_\" in setup.ini is refused";
+    QTest::newRow("cabinet named as the INF") << "a5 inf" << kCabDecryption
+                                              << "the cabinet name \"tools.inf\" in setup.ini is the decrypted INF's name";
+    QTest::newRow("TMPDIR missing") << "tmp missing" << kInfDecryption
+                                    << "cannot make a private folder in TMP/missing: No such file or directory";
+    QTest::newRow("TMPDIR a file") << "tmp file" << kInfDecryption
+                                   << "cannot make a private folder in TMP/file: Not a directory";
 }
 
 void TestSetupProgram::brokenEncryptedFiles()
 {
     QFETCH(QString, damage);
-    QFETCH(QStringList, messages);
-    QFETCH(int, dialogs);
+    QFETCH(QString, message);
+    QFETCH(QString, reason);
     makePackage();
     const QString in = m_package + "/tools.in_", ecf = m_package + "/tools.ecf";
     const QByteArray inBytes = readFile(in);
+    const auto editIni = [&](const QByteArray& from, const QByteArray& to) {
+        return writeFile(m_package + "/setup.ini", readFile(m_package + "/setup.ini").replace(from, to));
+    };
     if (damage == "in_ cut")
         QVERIFY(writeFile(in, inBytes.left(13)));
     else if (damage == "in_ empty")
@@ -466,24 +518,23 @@ void TestSetupProgram::brokenEncryptedFiles()
     else if (damage == "ecf missing")
         QVERIFY(QFile::remove(ecf));
     else if (damage == "a5 outside")
-        QVERIFY(writeFile(m_package + "/setup.ini",
-                          readFile(m_package + "/setup.ini").replace("a5=tools.cab", "a5=../evil.cab")));
+        QVERIFY(editIni("a5=tools.cab", "a5=../evil.cab"));
     else if (damage == "a6 outside")
-        QVERIFY(
-            writeFile(m_package + "/setup.ini",
-                      readFile(m_package + "/setup.ini").replace("a6=tools.in_", "a6=../work/tools.in_")));
-    else if (damage == "inf link")
-        QVERIFY(QFile::link(m_work + "/tools.inf", m_package + "/tools.inf"));
-    else if (damage == "cab link")
-        QVERIFY(QFile::link(m_work + "/tools.cab", m_package + "/tools.cab"));
-    else if (damage == "cab hard link")
-        QVERIFY(::link(QFile::encodeName(m_work + "/tools.cab").constData(),
-                       QFile::encodeName(m_package + "/tools.cab").constData()) == 0);
+        QVERIFY(editIni("a6=tools.in_", "a6=../work/tools.in_"));
+    else if (damage == "a5 inf")
+        QVERIFY(editIni("a5=tools.cab", "a5=tools.inf"));
+    else if (damage == "tmp missing")
+        qputenv("TMPDIR", QFile::encodeName(m_tmp + "/missing"));
+    else if (damage == "tmp file") {
+        QVERIFY(writeFile(m_tmp + "/file", "x"));
+        qputenv("TMPDIR", QFile::encodeName(m_tmp + "/file"));
+    }
+    reason.replace("PKG", m_package).replace("TMP", m_tmp);
     const QStringList outside = test::fileTree(m_work);
-    const QByteArray outsideInf = readFile(m_work + "/tools.inf");
-    const QByteArray outsideCab = readFile(m_work + "/tools.cab");
+    const QStringList package = test::fileTree(m_package);
+    const QStringList tmp = test::fileTree(m_tmp);
 
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     QString status;
     m_fake.dialogHandlers.push_back([&](QDialog* dialog) {
         auto* d = qobject_cast<PassPhraseDialog*>(dialog);
@@ -494,30 +545,30 @@ void TestSetupProgram::brokenEncryptedFiles()
         QTest::mouseClick(d->Button2, Qt::LeftButton);
         return d->result();
     });
-    QTest::failOnWarning(QRegularExpression("^(?!setup: )"));
+    QTest::failOnWarning(QRegularExpression(".*"));
     QCOMPARE(banner.run(), 1);
-    QCOMPARE(m_fake.messageTexts(), messages);
-    QCOMPARE(m_fake.dialogs.size(), dialogs);
-    if (messages.first() != kWrong)
+    QCOMPARE(m_fake.messageTexts().size(), 1);
+    const QString shown = m_fake.messageTexts().first();
+    if (reason.isEmpty()) {
+        QCOMPARE(shown, message);
+    } else {
+        QVERIFY2(shown.startsWith(message + "\n\n") && shown.contains(reason), qPrintable(shown));
         QCOMPARE(status, QStringLiteral("Error!"));
+    }
+    QCOMPARE(m_fake.dialogs.size(), 1);
     QVERIFY(test::fileTree(m_dest).isEmpty());
     QCOMPARE(test::fileTree(m_work), outside);
     QVERIFY(!QFileInfo::exists(m_root->filePath("evil.cab")));
-    QCOMPARE(readFile(m_work + "/tools.inf"), outsideInf);
-    QCOMPARE(readFile(m_work + "/tools.cab"), outsideCab);
-    if (damage == "ecf cut odd" || damage.startsWith("in_ cut") || damage == "in_ empty") {
-        // Not an encrypted file: refused before anything is written.
-        QVERIFY(!QFileInfo::exists(m_package + "/tools.cab"));
-    }
-    if (damage == "in_ cut" || damage == "in_ empty")
-        QVERIFY(!QFileInfo::exists(m_package + "/tools.inf"));
+    // Nothing left beside the package or in TMPDIR.
+    QCOMPARE(test::fileTree(m_package), package);
+    QCOMPARE(test::fileTree(m_tmp), tmp);
 }
 
 void TestSetupProgram::readmeMissingAndCancelInReady()
 {
     makePackage();
     QVERIFY(QFile::remove(m_package + "/readme.txt"));
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     QCOMPARE(banner.readmeDialog()->Memo1->toPlainText(), QStringLiteral("No Readme Information Available"));
     m_fake.dialogHandlers.push_back(enterPassPhrase(kPassPhrase));
     m_fake.dialogHandlers.push_back(press("Button1"));
@@ -526,12 +577,13 @@ void TestSetupProgram::readmeMissingAndCancelInReady()
     QCOMPARE(m_fake.messageTexts(), QStringList{kMatched});
     QCOMPARE(m_fake.dialogs.size(), 3);
     QVERIFY(test::fileTree(m_dest).isEmpty());
+    QCOMPARE(test::fileTree(m_tmp), QStringList());
 }
 
 void TestSetupProgram::activationStartsTheDialogs()
 {
     makePackage();
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
     QSignalSpy finished(&banner, &SetupBanner::finished);
     m_fake.dialogHandlers.push_back(press("Button2")); // Cancel in the pass-phrase dialog
     banner.show();
@@ -540,6 +592,144 @@ void TestSetupProgram::activationStartsTheDialogs()
     QCOMPARE(finished.first().first().toInt(), 1);
     QCOMPARE(m_fake.dialogs.size(), 1);
     QCOMPARE(m_fake.dialogs[0].className, QStringLiteral("ravelin::setup::PassPhraseDialog"));
+}
+
+// The ready dialog shows where the files go before anything is installed;
+// a typed folder, a relative one (below DESTDIR + DIRID 30, like the INF's)
+// or one picked with the folder picker takes its place.
+void TestSetupProgram::readyDialogShowsDestination_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("value");    // typed or picked; ROOT stands for the test folder
+    QTest::addColumn<QString>("expected"); // DEST and ROOT stand for DESTDIR and the test folder
+    QTest::newRow("as shown") << "keep" << "" << "DEST/myinstall/directory";
+    QTest::newRow("typed absolute") << "type" << "ROOT/chosen place" << "ROOT/chosen place";
+    QTest::newRow("typed relative") << "type" << "other/place" << "DEST/other/place";
+    QTest::newRow("picked") << "pick" << "ROOT/picked" << "ROOT/picked";
+}
+
+void TestSetupProgram::readyDialogShowsDestination()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, value);
+    QFETCH(QString, expected);
+    value.replace("ROOT", m_root->path());
+    expected.replace("DEST", m_dest).replace("ROOT", m_root->path());
+    if (how == "pick")
+        QVERIFY(QDir().mkpath(value));
+    makePackage();
+    SetupBanner banner(b(m_package));
+    QString shown, pickerStart;
+    bool nextOffWhenEmpty = false;
+    m_fake.dialogHandlers.push_back(enterPassPhrase(kPassPhrase));
+    m_fake.dialogHandlers.push_back(press("Button1"));
+    m_fake.dialogHandlers.push_back([&](QDialog* dialog) {
+        auto* d = qobject_cast<ReadyDialog*>(dialog);
+        d->show();
+        shown = d->Edit1->text();
+        d->Edit1->clear();
+        nextOffWhenEmpty = !d->Button1->isEnabled();
+        d->Edit1->setText(shown);
+        if (how == "type") {
+            d->Edit1->selectAll();
+            QTest::keyClicks(d->Edit1, value);
+        } else if (how == "pick") {
+            m_fake.dialogHandlers.push_front([&](QDialog* picker) {
+                auto* p = qobject_cast<tools::TBrowseFolderDialog*>(picker);
+                if (!p)
+                    return -1;
+                p->show();
+                pickerStart = p->selectedItem().path;
+                if (!p->setSelectionPath(value))
+                    return -2;
+                QTest::mouseClick(p->findChild<QPushButton*>("OkButton"), Qt::LeftButton);
+                return p->result();
+            });
+            QTest::mouseClick(d->Button3, Qt::LeftButton);
+            if (d->Edit1->text() != value)
+                return -3;
+        }
+        QTest::mouseClick(d->Button1, Qt::LeftButton);
+        return d->result();
+    });
+    QCOMPARE(banner.run(), 0);
+    QCOMPARE(shown, m_dest + "/myinstall/directory");
+    QVERIFY(nextOffWhenEmpty);
+    if (how == "pick")
+        QCOMPARE(pickerStart, m_dest); // the nearest folder of the destination that exists
+    QCOMPARE(m_fake.messageTexts().last(), "Setup has completed successfully\n\nFiles installed to: " + expected);
+    for (auto it = m_files.begin(); it != m_files.end(); ++it)
+        QCOMPARE(readFile(expected + "/" + it.key()), it.value());
+    if (how != "keep")
+        QVERIFY(!QFileInfo::exists(m_dest + "/myinstall"));
+}
+
+// While the program runs the decrypted INF and cabinet lie in one private
+// folder (0700) below TMPDIR; whatever the outcome it is gone afterwards, and
+// nothing is ever written beside the package.
+void TestSetupProgram::workFolderIsPrivateAndAlwaysRemoved_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("code");
+    QTest::newRow("installed") << "install" << 0;
+    QTest::newRow("install failed") << "install fails" << 1;
+    QTest::newRow("Cancel in the ready dialog") << "cancel" << 1;
+    QTest::newRow("Exit in the readme") << "exit" << 1;
+    QTest::newRow("wrong pass phrase") << "wrong" << 1;
+    QTest::newRow("cabinet refused") << "bad cabinet" << 1;
+}
+
+void TestSetupProgram::workFolderIsPrivateAndAlwaysRemoved()
+{
+    QFETCH(QString, end);
+    QFETCH(int, code);
+    makePackage();
+    if (end == "install fails")
+        QVERIFY(writeFile(m_dest + "/myinstall", "a file where the folder goes"));
+    if (end == "bad cabinet")
+        QVERIFY(writeFile(m_package + "/tools.ecf", test::randomBytes(8000, 4)));
+    const QStringList package = test::fileTree(m_package);
+    SetupBanner banner(b(m_package));
+    QStringList during;
+    mode_t mode = 0;
+    const auto look = [&] {
+        during = test::fileTree(m_tmp);
+        struct stat st {};
+        if (!during.isEmpty() && ::stat(QFile::encodeName(m_tmp + "/" + during.first()).constData(), &st) == 0)
+            mode = st.st_mode & 07777;
+    };
+    m_fake.dialogHandlers.push_back([&](QDialog* d) {
+        const int r = enterPassPhrase(end == "wrong" ? "a wrong pass phrase!" : kPassPhrase)(d);
+        look();
+        return r;
+    });
+    m_fake.dialogHandlers.push_back(press(end == "exit" ? "Button2" : "Button1"));
+    m_fake.dialogHandlers.push_back(press(end == "cancel" ? "Button2" : "Button1"));
+    QCOMPARE(banner.run(), code);
+    QCOMPARE(during.size(), end == "wrong" ? 2 : 3);
+    QVERIFY2(during[0].startsWith("vaultline-"), qPrintable(during[0]));
+    QCOMPARE(mode, mode_t(0700));
+    QCOMPARE(during.mid(1), end == "wrong" ? QStringList{during[0] + "/tools.inf"}
+                                           : (QStringList{during[0] + "/tools.cab", during[0] + "/tools.inf"}));
+    QCOMPARE(test::fileTree(m_tmp), QStringList());
+    QCOMPARE(test::fileTree(m_package), package);
+}
+
+// An installation that fails says what failed and the system's reason.
+void TestSetupProgram::installErrorNamesPathAndReason()
+{
+    makePackage();
+    QVERIFY(writeFile(m_dest + "/myinstall", "a file where the folder goes"));
+    SetupBanner banner(b(m_package));
+    m_fake.dialogHandlers.push_back(enterPassPhrase(kPassPhrase));
+    m_fake.dialogHandlers.push_back(press("Button1"));
+    m_fake.dialogHandlers.push_back(press("Button1"));
+    QCOMPARE(banner.run(), 1);
+    QCOMPARE(m_fake.messageTexts(),
+             (QStringList{kMatched, withReason(kInstallFailed, "cannot create the directory " + m_dest +
+                                                                  "/myinstall/directory: " + m_dest +
+                                                                  "/myinstall: Not a directory")}));
+    QCOMPARE(m_fake.messages[1].message.icon, ui::Icon::Error);
 }
 
 // Saves pictures of the banner and the three dialogs into $RAVELIN_SHOTS_DIR
@@ -554,7 +744,11 @@ void TestSetupProgram::screenshots()
                       "Tools Setup\r\n\r\nThis package installs the tools into myinstall\\directory.\r\n\r\n"
                       "Keep the pass phrase you were given at hand; setup asks for it before anything is "
                       "decrypted.\r\n"));
-    SetupBanner banner(m_package);
+    SetupBanner banner(b(m_package));
+    // The ready dialog as an end user who is not root sees it: the install
+    // directory below the home folder, no DESTDIR.
+    banner.context().destDir.clear();
+    banner.context().dirId30 = "/home/ann";
     auto settle = [](QWidget* w) {
         QVERIFY(QTest::qWaitForWindowExposed(w));
         QTest::qWait(300);

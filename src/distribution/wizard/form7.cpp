@@ -450,7 +450,7 @@ void TForm7::composeCompletePage()
     m_completeDirectory->setText(QStringLiteral("You should find them in your ") + Edit2->text() +
                                  QStringLiteral(" directory"));
     m_completeFileList = QStringList{cab + QStringLiteral(".in_"), cab + QStringLiteral(".ecf"),
-                                     QStringLiteral("setup.exe"), QStringLiteral("setup.ini"), Edit6->text()};
+                                     QStringLiteral("SETUP.EXE"), QStringLiteral("setup.ini"), Edit6->text()};
     m_completeFiles->setText(m_completeFileList.join(QLatin1Char('\n')));
 }
 

@@ -1,12 +1,15 @@
 #include "setup/installer/installer.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <variant>
 
 #include "cabinet/reader/cabreader.h"
@@ -26,7 +29,38 @@ InstallOptions defaultOptions(const std::string& infPath)
     options.sourceDirectory = dir.empty() ? std::string(".") : dir;
     const char* destDir = std::getenv("DESTDIR");
     options.destDir = destDir ? destDir : "";
+    options.dirId30 = dirId30Folder();
     return options;
+}
+
+std::string dirId30FolderFor(uid_t effectiveUid, const char* home, const char* passwdHome)
+{
+    // Only root may write below "/"; everyone else installs into their own
+    // home, as a user installs below a drive root that is theirs.
+    if (effectiveUid == 0)
+        return "/";
+    if (home && home[0] == '/')
+        return home;
+    if (passwdHome && passwdHome[0] == '/')
+        return passwdHome;
+    return "/";
+}
+
+std::string dirId30Folder()
+{
+    const uid_t euid = ::geteuid();
+    if (euid == 0)
+        return "/";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return home;
+    std::string passwdHome;
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::string buffer(16384, '\0');
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+        passwdHome = found->pw_dir;
+    return dirId30FolderFor(euid, nullptr, passwdHome.c_str());
 }
 
 namespace {
@@ -39,9 +73,39 @@ struct PlannedFile {
 };
 
 struct PlannedDirectory {
-    QString display;        // DIRID 30 + subdirectory, as text
-    QStringList components; // the folders below DIRID 30's root
+    std::string root;                    // DESTDIR + DIRID 30's folder, or the chosen folder
+    std::vector<std::string> components; // the folders below `root`
+    std::string path() const;            // root + "/" + components, for display
 };
+
+std::string PlannedDirectory::path() const
+{
+    std::string p = root;
+    for (const std::string& c : components) {
+        if (p.empty() || p.back() != '/')
+            p += '/';
+        p += c;
+    }
+    return p;
+}
+
+}  // namespace
+
+std::string dirId30Path(const InstallOptions& options)
+{
+    std::string root = options.destDir;
+    while (!root.empty() && root.back() == '/')
+        root.pop_back();
+    std::string below = options.dirId30;
+    while (!below.empty() && below.back() == '/')
+        below.pop_back();
+    if (!below.empty() && below.front() != '/')
+        below.insert(below.begin(), '/');
+    root += below;
+    return root.empty() ? std::string("/") : root;
+}
+
+namespace {
 
 struct Plan {
     QList<PlannedDirectory> directories;  // in the order of the lists
@@ -57,8 +121,12 @@ InstallResult failure(InstallStep step, const QString& reason, const QString& in
     return r;
 }
 
+// A name from the INF as the bytes of a path, and back for messages.
+std::string bytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
+QString text(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
 // Fills `plan` from the document, checking every name; the failure when a
-// check fails.
+// check fails. The directories are DIRID 30's, before any chosen folder.
 std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptions& options, Plan* plan)
 {
     const InfSection* install = doc.section(QStringLiteral("DefaultInstall"));
@@ -78,13 +146,14 @@ std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptio
         if (!numeric || dirId != kDirIdBootRoot)
             return failure(InstallStep::Destination,
                            QStringLiteral("directory id \"%1\" of %2 is not supported").arg(dirs->fields.value(0), list));
-        const std::optional<QString> dir =
-            destinationDirectory(QFile::decodeName(QByteArray::fromStdString(options.destDir)), dirs->fields.value(1));
         const std::optional<QStringList> parts = destinationComponents(dirs->fields.value(1));
-        if (!dir || !parts)
+        if (!parts)
             return failure(InstallStep::RefusedName,
                            QStringLiteral("the install directory \"%1\" leads outside its root").arg(dirs->fields.value(1)));
-        return PlannedDirectory{*dir, *parts};
+        PlannedDirectory planned{dirId30Path(options), {}};
+        for (const QString& part : *parts)
+            planned.components.push_back(bytes(part));
+        return planned;
     };
 
     auto addFile = [&](qsizetype directory, const QString& dest, const QString& source)
@@ -121,7 +190,7 @@ std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptio
                 return *f;
             const PlannedDirectory planned = std::get<PlannedDirectory>(dir);
             qsizetype directory = 0;
-            while (directory < plan->directories.size() && plan->directories[directory].display != planned.display)
+            while (directory < plan->directories.size() && plan->directories[directory].path() != planned.path())
                 ++directory;
             if (directory == plan->directories.size())
                 plan->directories << planned;
@@ -144,44 +213,67 @@ std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptio
     return std::nullopt;
 }
 
-// A name from the INF as the bytes of a path, and back for messages.
-std::string bytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
-QString text(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+// Moves the lists below the first list's directory into the chosen folder.
+void relocate(Plan* plan, const InstallOptions& options)
+{
+    if (options.installDirectory.empty() || plan->directories.isEmpty())
+        return;
+    const PlannedDirectory first = plan->directories.first();
+    for (PlannedDirectory& dir : plan->directories) {
+        if (dir.root != first.root || dir.components.size() < first.components.size() ||
+            !std::equal(first.components.begin(), first.components.end(), dir.components.begin()))
+            continue;
+        dir.root = options.installDirectory;
+        dir.components.erase(dir.components.begin(), dir.components.begin() + first.components.size());
+    }
+}
 
-}  // namespace
-
-InstallResult installInfText(const QByteArray& infText, const InstallOptions& options)
+// Parses and plans; the failure (with the first directory when known).
+std::optional<InstallResult> planInstall(const QByteArray& infText, const InstallOptions& options, Plan* plan)
 {
     InfDocument doc;
     QString error;
     if (!parseInf(infText, &doc, &error))
         return failure(InstallStep::ParseInf, error);
+    std::optional<InstallResult> failed = makePlan(doc, options, plan);
+    relocate(plan, options);
+    if (failed && !plan->directories.isEmpty())
+        failed->installDirectory = text(plan->directories.first().path());
+    return failed;
+}
 
+}  // namespace
+
+std::optional<std::string> plannedInstallDirectory(const QByteArray& infText, const InstallOptions& options,
+                                                   QString* reason)
+{
     Plan plan;
-    if (auto f = makePlan(doc, options, &plan)) {
-        if (!plan.directories.isEmpty())
-            f->installDirectory = plan.directories.first().display;
-        return *f;
+    if (std::optional<InstallResult> failed = planInstall(infText, options, &plan)) {
+        if (reason)
+            *reason = failed->reason;
+        return std::nullopt;
     }
-    const QString installDirectory = plan.directories.isEmpty() ? QString() : plan.directories.first().display;
+    if (plan.directories.isEmpty()) {
+        if (reason)
+            *reason = QStringLiteral("the INF file lists no files to install");
+        return std::nullopt;
+    }
+    return plan.directories.first().path();
+}
 
-    // On disk: DIRID 30's root (DESTDIR, "/" without it) and the folders below.
-    std::string root = options.destDir;
-    while (!root.empty() && root.back() == '/')
-        root.pop_back();
-    const std::string rootPath = root.empty() ? std::string("/") : root;
-    std::vector<std::vector<std::string>> folders;
+InstallResult installInfText(const QByteArray& infText, const InstallOptions& options)
+{
+    Plan plan;
+    if (std::optional<InstallResult> failed = planInstall(infText, options, &plan))
+        return *failed;
+    const QString installDirectory =
+        plan.directories.isEmpty() ? QString() : text(plan.directories.first().path());
+
+    // On disk: each list's folder below its root (DESTDIR + DIRID 30's
+    // folder, or the chosen folder).
     std::vector<std::string> folderDisplay;
-    for (const PlannedDirectory& dir : plan.directories) {
-        std::vector<std::string> parts;
-        std::string shown = root;
-        for (const QString& part : dir.components) {
-            parts.push_back(bytes(part));
-            shown += "/" + parts.back();
-        }
-        folders.push_back(std::move(parts));
-        folderDisplay.push_back(shown.empty() ? std::string("/") : shown);
-    }
+    for (const PlannedDirectory& dir : plan.directories)
+        folderDisplay.push_back(dir.path());
     const auto filePath = [&](const PlannedFile& file) {
         const std::string& dir = folderDisplay[std::size_t(file.directory)];
         return (dir.back() == '/' ? dir : dir + "/") + bytes(file.name);
@@ -211,16 +303,17 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
     // Nothing in the way: no link or file where a folder goes, no
     // destination that is one of the cabinets.
     int err = 0;
-    io::Fd rootFd = cabreader::openDirectory(rootPath, false, &err);
-    if (!rootFd && err != ENOENT)
+    const auto rootFailure = [&](const std::string& root, int why) {
         return failure(InstallStep::CreateDirectory,
                        QStringLiteral("cannot create the directory %1: %2")
-                           .arg(text(rootPath), QString::fromStdString(io::reasonText(err))),
+                           .arg(text(root), QString::fromStdString(io::reasonText(why))),
                        installDirectory);
+    };
     const auto folderFailure = [&](std::size_t list, std::size_t failed, int why) {
-        std::string where = root;
-        for (std::size_t i = 0; i <= failed && i < folders[list].size(); ++i)
-            where += "/" + folders[list][i];
+        const PlannedDirectory& dir = plan.directories[qsizetype(list)];
+        std::string where = dir.root;
+        for (std::size_t i = 0; i <= failed && i < dir.components.size(); ++i)
+            where += (where.empty() || where.back() != '/' ? "/" : "") + dir.components[i];
         if (why == ELOOP)
             return failure(InstallStep::CreateDirectory,
                            QStringLiteral("refusing the directory %1: %2 is a symbolic link")
@@ -231,40 +324,42 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
                            .arg(text(folderDisplay[list]), text(where), QString::fromStdString(io::reasonText(why))),
                        installDirectory);
     };
-    if (rootFd) {
-        for (std::size_t list = 0; list < folders.size(); ++list) {
-            std::size_t failed = 0;
-            io::Fd dir = cabreader::openFolderBelow(rootFd.get(), folders[list], false, &failed, &err);
-            if (!dir && err == ENOENT)
+    for (std::size_t list = 0; list < folderDisplay.size(); ++list) {
+        const PlannedDirectory& planned = plan.directories[qsizetype(list)];
+        io::Fd rootFd = cabreader::openDirectory(planned.root, false, &err);
+        if (!rootFd && err == ENOENT)
+            continue;
+        if (!rootFd)
+            return rootFailure(planned.root, err);
+        std::size_t failed = 0;
+        io::Fd dir = cabreader::openFolderBelow(rootFd.get(), planned.components, false, &failed, &err);
+        if (!dir && err == ENOENT)
+            continue;
+        if (!dir)
+            return folderFailure(list, failed, err);
+        for (const PlannedFile& file : plan.files) {
+            struct stat there{};
+            if (std::size_t(file.directory) != list ||
+                ::fstatat(dir.get(), bytes(file.name).c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
-            if (!dir)
-                return folderFailure(list, failed, err);
-            for (const PlannedFile& file : plan.files) {
-                struct stat there{};
-                if (std::size_t(file.directory) != list ||
-                    ::fstatat(dir.get(), bytes(file.name).c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue;
-                for (const auto& [name, cabinet] : cabinets)
-                    if (io::sameFile(there, cabinet->status()))
-                        return failure(InstallStep::SameFile,
-                                       QStringLiteral("refusing to write %1: it is the cabinet %2")
-                                           .arg(text(filePath(file)), text(cabinet->path())),
-                                       installDirectory);
-            }
+            for (const auto& [name, cabinet] : cabinets)
+                if (io::sameFile(there, cabinet->status()))
+                    return failure(InstallStep::SameFile,
+                                   QStringLiteral("refusing to write %1: it is the cabinet %2")
+                                       .arg(text(filePath(file)), text(cabinet->path())),
+                                   installDirectory);
         }
     }
 
     // The directories, including those of empty lists.
-    rootFd = cabreader::openDirectory(rootPath, true, &err);
-    if (!rootFd)
-        return failure(InstallStep::CreateDirectory,
-                       QStringLiteral("cannot create the directory %1: %2")
-                           .arg(text(rootPath), QString::fromStdString(io::reasonText(err))),
-                       installDirectory);
     std::vector<io::Fd> folderFds;
-    for (std::size_t list = 0; list < folders.size(); ++list) {
+    for (std::size_t list = 0; list < folderDisplay.size(); ++list) {
+        const PlannedDirectory& planned = plan.directories[qsizetype(list)];
+        io::Fd rootFd = cabreader::openDirectory(planned.root, true, &err);
+        if (!rootFd)
+            return rootFailure(planned.root, err);
         std::size_t failed = 0;
-        folderFds.push_back(cabreader::openFolderBelow(rootFd.get(), folders[list], true, &failed, &err));
+        folderFds.push_back(cabreader::openFolderBelow(rootFd.get(), planned.components, true, &failed, &err));
         if (!folderFds.back())
             return folderFailure(list, failed, err);
     }

@@ -10,17 +10,21 @@
 // Each file is taken out of its cabinet, which lies in the source directory.
 //
 // The INF's paths are Windows text: "\" and "/" in its subdirectories
-// separate folders. The only directory id is 30, the root of the boot drive,
-// which is "/" prefixed by the DESTDIR of the options. A file name, cabinet
+// separate folders. The only directory id is 30, the root of the boot drive:
+// the options' dirId30 folder ("/" for root, the home folder for everyone
+// else: dirId30Folder()), prefixed by their DESTDIR. The end user may choose
+// another folder for the files (installDirectory). A file name, cabinet
 // name or subdirectory that holds "..", a file or cabinet name with "/" or
 // "\", and an absolute file or cabinet name are refused: nothing is ever
 // written outside the install directory.
 //
-// Paths on disk are bytes: the source directory, DESTDIR and the files
-// written are std::string, used as given; names from the INF (text) become
-// their UTF-8 bytes. Below DIRID 30's root each folder is opened from the one
-// before with O_NOFOLLOW|O_DIRECTORY, so a symbolic link (or a file) standing
-// where a folder goes is refused, never followed.
+// Paths on disk are bytes: the source directory, DESTDIR, the folders and
+// the files written are std::string, used as given; names from the INF (text)
+// become their UTF-8 bytes. Below DIRID 30's folder (or the chosen folder)
+// each folder is opened from the one before with O_NOFOLLOW|O_DIRECTORY, so
+// a symbolic link (or a file) standing where a folder goes is refused, never
+// followed; links in DIRID 30's folder or the chosen folder themselves are
+// the user's and are followed.
 //
 // The whole install is planned and checked first (every name, every file
 // present in its cabinet, no link in the way, no destination that is one of
@@ -35,6 +39,7 @@
 #include <QStringList>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "setup/installer/installpaths.h"
@@ -58,7 +63,13 @@ enum class InstallStep {
 
 struct InstallOptions {
     std::string sourceDirectory;  // where the cabinets lie (bytes)
-    std::string destDir;          // prefix of DIRID 30 ("" for the real root; bytes)
+    std::string destDir;          // prefix of DIRID 30's folder ("" for none; bytes): $DESTDIR
+    std::string dirId30 = "/";    // the folder DIRID 30 stands for, absolute (bytes)
+    // When not empty: the folder (absolute, bytes, used as given without
+    // destDir) that takes the place of the first file list's directory. A
+    // list whose directory lies below that one moves with it; any other list
+    // keeps its place.
+    std::string installDirectory;
 };
 
 struct InstallResult {
@@ -79,7 +90,27 @@ InstallResult installInf(const std::string& infPath, const InstallOptions& optio
 InstallResult installInfText(const QByteArray& infText, const InstallOptions& options);
 
 // The options a program uses: cabinets beside the INF, DESTDIR from the
-// environment.
+// environment, DIRID 30 from dirId30Folder().
 InstallOptions defaultOptions(const std::string& infPath);
+
+// The folder DIRID 30 (the root of the boot drive) stands for when this
+// process installs: "/" for root (effective uid 0); for everyone else the
+// home folder, which is $HOME when that is an absolute path, else the
+// password database's entry for the real uid, else "/".
+std::string dirId30Folder();
+// The same rule on given facts (`home`: $HOME or null; `passwdHome`: the
+// password database's home folder or null). Pure.
+std::string dirId30FolderFor(uid_t effectiveUid, const char* home, const char* passwdHome);
+
+// DESTDIR + DIRID 30's folder of `options`: one "/" between them, no
+// trailing "/" but for "/" itself. Pure.
+std::string dirId30Path(const InstallOptions& options);
+
+// The folder the first file list of `infText` goes to with `options` (the
+// destination the completion message names), or nullopt with `reason` set
+// when the INF cannot be parsed, names no usable directory or lists none.
+// Writes nothing.
+std::optional<std::string> plannedInstallDirectory(const QByteArray& infText, const InstallOptions& options,
+                                                   QString* reason = nullptr);
 
 }  // namespace ravelin::installer

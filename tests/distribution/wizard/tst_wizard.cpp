@@ -180,10 +180,15 @@ private slots:
                 QCOMPARE(w.completeDirectoryLine(), QStringLiteral("You should find them in your ") + m_out +
                                                         QStringLiteral(" directory"));
                 QCOMPARE(w.completeFileList(),
-                         (QStringList{"tools.in_", "tools.ecf", "setup.exe", "setup.ini", "readme.txt"}));
+                         (QStringList{"tools.in_", "tools.ecf", "SETUP.EXE", "setup.ini", "readme.txt"}));
+                // What the wizard wrote for the user to ship is listed under
+                // its name on disk, letter case included.
+                for (const QString& written : filesInOutput())
+                    QVERIFY2(written == QLatin1String("tools.inf") || w.completeFileList().contains(written),
+                             qPrintable(written));
                 QVERIFY(
                     visibleLabelTexts(w.page(Page::Complete))
-                        .contains(QStringLiteral("tools.in_\ntools.ecf\nsetup.exe\nsetup.ini\nreadme.txt")));
+                        .contains(QStringLiteral("tools.in_\ntools.ecf\nSETUP.EXE\nsetup.ini\nreadme.txt")));
                 QVERIFY(m_fake.messages.isEmpty());
                 QVERIFY(m_fake.beeps.isEmpty());
                 click(w.Button13);
@@ -270,7 +275,7 @@ private slots:
             << QStringList{"Sucess!  Your distribution package is now ready.",
                            "These are the files you need to distrubute to your user.",
                            "You should find them in your OUT directory",
-                           "tools.in_\ntools.ecf\nsetup.exe\nsetup.ini\nreadme.txt",
+                           "tools.in_\ntools.ecf\nSETUP.EXE\nsetup.ini\nreadme.txt",
                            "Remember you should only tell another person the Pass Phrase if "
                            "you can do so securely."}
             << QStringList{"&Close"} << "&Close";
@@ -336,7 +341,7 @@ private slots:
             w.Edit6->setText(QStringLiteral("notes.txt"));
             click(w.Button8);
             QCOMPARE(w.completeFileList(),
-                     (QStringList{"tools.in_", "tools.ecf", "setup.exe", "setup.ini", "notes.txt"}));
+                     (QStringList{"tools.in_", "tools.ecf", "SETUP.EXE", "setup.ini", "notes.txt"}));
 
             click(w.Button12);
             click(w.Button9);
@@ -345,12 +350,12 @@ private slots:
             click(w.Button1);
             click(w.Button8);
             QCOMPARE(w.completeFileList(),
-                     (QStringList{"other.in_", "other.ecf", "setup.exe", "setup.ini", "notes.txt"}));
+                     (QStringList{"other.in_", "other.ecf", "SETUP.EXE", "setup.ini", "notes.txt"}));
             w.Edit7->setText(kPhrase16);
             click(w.Button11);
             QCOMPARE(w.currentPage(), Page::Complete);
             QVERIFY(visibleLabelTexts(w.page(Page::Complete))
-                        .contains(QStringLiteral("other.in_\nother.ecf\nsetup.exe\nsetup.ini\nnotes.txt")));
+                        .contains(QStringLiteral("other.in_\nother.ecf\nSETUP.EXE\nsetup.ini\nnotes.txt")));
             w.reject();
         });
         const QStringList ini = test::crlfLines(test::readFile(out(QStringLiteral("setup.ini"))));

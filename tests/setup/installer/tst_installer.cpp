@@ -1,6 +1,7 @@
-// Proves the INF installer: files arrive byte-identical under DESTDIR, every failure is reported by step,
-// hostile names, planted links, a destination that is the cabinet or a failed check write nothing at all,
-// and a cabinet is read once for all of its files.
+// Proves the INF installer: files arrive byte-identical under DESTDIR + DIRID 30 (the root for root, the
+// home folder for others) or in the folder the user chose, every failure is reported by step, hostile
+// names, planted links, a destination that is the cabinet or a failed check write nothing at all, and a
+// cabinet is read once for all of its files.
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -46,7 +47,10 @@ std::string b(const QString& path)
 
 InstallOptions options(const QString& source, const QString& dest)
 {
-    return {b(source), b(dest)};
+    InstallOptions o;
+    o.sourceDirectory = b(source);
+    o.destDir = b(dest);
+    return o;
 }
 
 } // namespace
@@ -68,6 +72,11 @@ private slots:
     void plantedFolderLinkRefused();
     void destinationThatIsTheCabinetRefused();
     void hostileCabinetInOnePass();
+    void dirId30IsRootOrHome_data();
+    void dirId30IsRootOrHome();
+    void installsBelowDirId30AndDestDir_data();
+    void installsBelowDirId30AndDestDir();
+    void chosenFolderTakesTheFirstListsPlace();
 
 private:
     // Builds `cab` in the source folder from the given files with gcab (MSZIP).
@@ -376,6 +385,100 @@ void TestInstaller::hostileCabinetInOnePass()
     const auto check = ravelin::test::run(
         "sha256sum", {"-c", "--quiet", RAVELIN_HOSTILE_DIR "/onepass.sha256"}, m_dest + "/hostile");
     QVERIFY2(check.exitCode == 0, check.out + check.err);
+}
+
+void TestInstaller::dirId30IsRootOrHome_data()
+{
+    QTest::addColumn<uint>("euid");
+    QTest::addColumn<QByteArray>("home");       // "-" for unset
+    QTest::addColumn<QByteArray>("passwdHome"); // "-" for none
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("root") << 0u << QByteArray("/root") << QByteArray("/root") << QByteArray("/");
+    QTest::newRow("root without HOME") << 0u << QByteArray("-") << QByteArray("-") << QByteArray("/");
+    QTest::newRow("user") << 1000u << QByteArray("/home/ann") << QByteArray("/home/x") << QByteArray("/home/ann");
+    QTest::newRow("HOME not absolute") << 1000u << QByteArray("ann") << QByteArray("/home/ann")
+                                       << QByteArray("/home/ann");
+    QTest::newRow("HOME empty") << 1000u << QByteArray("") << QByteArray("/home/ann") << QByteArray("/home/ann");
+    QTest::newRow("no HOME") << 65534u << QByteArray("-") << QByteArray("/nonexistent")
+                             << QByteArray("/nonexistent");
+    QTest::newRow("nothing known") << 65534u << QByteArray("-") << QByteArray("-") << QByteArray("/");
+    QTest::newRow("home bytes kept") << 1000u << QByteArray("/home/\xe9t\xe9") << QByteArray("-")
+                                     << QByteArray("/home/\xe9t\xe9");
+}
+
+void TestInstaller::dirId30IsRootOrHome()
+{
+    QFETCH(uint, euid);
+    QFETCH(QByteArray, home);
+    QFETCH(QByteArray, passwdHome);
+    QFETCH(QByteArray, expected);
+    const std::string got = dirId30FolderFor(uid_t(euid), home == "-" ? nullptr : home.constData(),
+                                             passwdHome == "-" ? nullptr : passwdHome.constData());
+    QCOMPARE(QByteArray::fromStdString(got), expected);
+}
+
+// DESTDIR + DIRID 30 + the INF's directory, and the planned folder the
+// setup program shows beforehand is where the files arrive.
+void TestInstaller::installsBelowDirId30AndDestDir_data()
+{
+    QTest::addColumn<QString>("destDir"); // below the test folder; empty for none
+    QTest::addColumn<QString>("dirId30"); // below the test folder
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("home") << "" << "home/ann" << "home/ann/myinstall/directory";
+    QTest::newRow("home with trailing slash") << "" << "home/ann/" << "home/ann/myinstall/directory";
+    QTest::newRow("DESTDIR and home") << "stage" << "home/ann" << "stage/home/ann/myinstall/directory";
+    QTest::newRow("DESTDIR and root") << "stage/" << "" << "stage/myinstall/directory";
+}
+
+void TestInstaller::installsBelowDirId30AndDestDir()
+{
+    QFETCH(QString, destDir);
+    QFETCH(QString, dirId30);
+    QFETCH(QString, expected);
+    makeCabinet("tools.cab", m_files);
+    const QString top = m_root->path();
+    InstallOptions o;
+    o.sourceDirectory = b(m_source);
+    // Without DESTDIR the DIRID 30 folder is absolute by itself.
+    o.destDir = destDir.isEmpty() ? std::string() : b(top + "/" + destDir);
+    o.dirId30 = destDir.isEmpty() ? b(top + "/" + dirId30) : b("/" + dirId30);
+    const QByteArray inf = infText("tools.cab", "myinstall\\directory", m_files.keys());
+    const QString folder = top + "/" + expected;
+
+    QCOMPARE(QFile::decodeName(QByteArray::fromStdString(plannedInstallDirectory(inf, o).value_or("?"))), folder);
+    const InstallResult result = installInfText(inf, o);
+    QVERIFY2(result.ok(), qPrintable(result.reason));
+    QCOMPARE(result.installDirectory, folder);
+    for (auto it = m_files.begin(); it != m_files.end(); ++it)
+        QCOMPARE(readFile(folder + "/" + it.key()), it.value());
+}
+
+// The chosen folder takes the first list's directory; a list below that
+// directory moves with it, another stays where the INF puts it.
+void TestInstaller::chosenFolderTakesTheFirstListsPlace()
+{
+    makeCabinet("c.cab", m_files);
+    const QByteArray inf = "[DefaultInstall]\nCopyFiles=main,docs,other\n"
+                           "[DestinationDirs]\nmain=30,app\\tools\ndocs=30,app\\tools\\docs\nother=30,shared\n"
+                           "[SourceDisksNames]\n1=disk,c.cab\n"
+                           "[SourceDisksFiles]\nreadme.txt=1\nempty.dat=1\n"
+                           "[main]\nreadme.txt\n[docs]\nempty.dat\n[other]\nREADME,readme.txt\n";
+    InstallOptions o = options(m_source, m_dest);
+    o.installDirectory = b(m_root->filePath("chosen/place"));
+    QCOMPARE(QByteArray::fromStdString(plannedInstallDirectory(inf, o).value_or("?")),
+             QFile::encodeName(m_root->filePath("chosen/place")));
+    const InstallResult result = installInfText(inf, o);
+    QVERIFY2(result.ok(), qPrintable(result.reason));
+    QCOMPARE(result.installDirectory, m_root->filePath("chosen/place"));
+    QCOMPARE(readFile(m_root->filePath("chosen/place/readme.txt")), m_files["readme.txt"]);
+    QCOMPARE(readFile(m_root->filePath("chosen/place/docs/empty.dat")), QByteArray(""));
+    QCOMPARE(readFile(m_dest + "/shared/README"), m_files["readme.txt"]);
+    QCOMPARE(ravelin::test::fileTree(m_dest), (QStringList{"shared", "shared/README"}));
+
+    // An INF without a file list has no folder to show.
+    QString why;
+    QVERIFY(!plannedInstallDirectory("[DefaultInstall]\n", o, &why));
+    QVERIFY(!why.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestInstaller)
