@@ -1,24 +1,9 @@
-option(RAVELIN_SKIP_INCOMPLETE_TESTS "Leave out tests whose sources are missing (never in CI)" OFF)
 # ravelin_add_qtest(NAME <name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>])
 # Builds one QtTest executable and registers it with CTest. Every test runs
 # headless with its own empty HOME, XDG_CONFIG_HOME and TMPDIR below the build
 # tree, so no test can touch the real user's settings or files.
 function(ravelin_add_qtest)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
-  if(RAVELIN_SKIP_INCOMPLETE_TESTS)
-    # Work-in-progress trees: leave out a test whose sources are not there yet.
-    foreach(src ${T_SOURCES})
-      if(IS_ABSOLUTE ${src})
-        set(abs ${src})
-      else()
-        set(abs ${CMAKE_CURRENT_SOURCE_DIR}/${src})
-      endif()
-      if(NOT EXISTS ${abs})
-        message(WARNING "${T_NAME} left out: ${src} is missing")
-        return()
-      endif()
-    endforeach()
-  endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
   set(home ${CMAKE_BINARY_DIR}/testhome/${T_NAME})
