@@ -1,5 +1,6 @@
 #include "cabinet/fci/blockpipeline.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -65,10 +66,12 @@ void MszipEncoder::encode(Block& b)
 {
     using namespace format;
     uint8_t* data = b.out + kDataHeaderSize;
+    uint32_t cbData = 0;
     b.error = kErrNone;
+    b.records = 0;
     if (b.type == kTypeNone) {
         std::memcpy(data, b.in, b.inLen);
-        b.cbData = b.inLen;
+        cbData = b.inLen;
     } else {
         data[0] = 'C';
         data[1] = 'K';
@@ -87,7 +90,7 @@ void MszipEncoder::encode(Block& b)
             const int rc = deflate(&m_z, Z_FINISH);
             if (rc == Z_STREAM_END) {
                 stored = false;
-                b.cbData = 2 + uint32_t(m_z.total_out);
+                cbData = 2 + uint32_t(m_z.total_out);
             } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
                 b.error = kErrMciFail;
             }
@@ -100,19 +103,57 @@ void MszipEncoder::encode(Block& b)
             le16(data + 3, b.inLen);
             le16(data + 5, ~b.inLen & 0xFFFF);
             std::memcpy(data + 7, b.in, b.inLen);
-            b.cbData = b.inLen + kMszipOverhead;
+            cbData = b.inLen + kMszipOverhead;
         }
     }
-    if (b.error != kErrNone) {
-        b.outLen = 0;
+    if (b.error != kErrNone)
         return;
-    }
     CFDATA d;
-    d.cbData = uint16_t(b.cbData);
+    d.cbData = uint16_t(cbData);
     d.cbUncomp = uint16_t(b.inLen);
     d.csum = blockChecksum(data, d.cbData, d.cbUncomp);
     put(d, b.out);
-    b.outLen = kDataHeaderSize + b.cbData;
+    b.records = 1;
+    b.recordLen[0] = kDataHeaderSize + cbData;
+    b.cbData[0] = cbData;
+    b.cbUncomp[0] = b.inLen;
+}
+
+namespace {
+
+// Compresses an LZX job on its folder's encoder: one record per frame.
+void encodeLzx(Block& b)
+{
+    using namespace format;
+    uint8_t* outs[Block::kMaxRecords];
+    for (uint32_t k = 0; k < Block::kMaxRecords; ++k)
+        outs[k] = b.out + k * Block::kRecordRoom + kDataHeaderSize;
+    uint32_t bytes[Block::kMaxRecords];
+    b.error = kErrNone;
+    b.records = b.lzx->encoder.encode(b.in, b.inLen, outs, bytes);
+    for (uint32_t k = 0; k < b.records; ++k) {
+        const uint32_t uncompressed = std::min(kBlockSize, b.inLen - k * kBlockSize);
+        if (b.failIncompressible && bytes[k] >= uncompressed)
+            b.error = kErrMciFail;
+        CFDATA d;
+        d.cbData = uint16_t(bytes[k]);
+        d.cbUncomp = uint16_t(uncompressed);
+        d.csum = blockChecksum(outs[k], d.cbData, d.cbUncomp);
+        put(d, outs[k] - kDataHeaderSize);
+        b.recordLen[k] = kDataHeaderSize + bytes[k];
+        b.cbData[k] = bytes[k];
+        b.cbUncomp[k] = uncompressed;
+    }
+}
+
+}  // namespace
+
+void BlockPipeline::run(Block& b, MszipEncoder* mszip)
+{
+    if (b.lzx)
+        encodeLzx(b);
+    else
+        mszip->encode(b);
 }
 
 BlockPipeline::~BlockPipeline()
@@ -128,6 +169,10 @@ BlockPipeline::~BlockPipeline()
         e->~MszipEncoder();
         m_free(e);
     }
+    for (LzxStream* l : m_lzx) {
+        l->~LzxStream();
+        m_free(l);
+    }
     for (Block* b : m_slots) {
         b->~Block();
         m_free(b);
@@ -140,6 +185,7 @@ bool BlockPipeline::start(unsigned threads, PFNFCIALLOC alloc, PFNFCIFREE releas
     m_free = release;
     if (threads == 0)
         threads = 1;
+    m_threadCount = threads;
     // Enough slots to keep every worker busy while finished blocks wait to
     // be written in order.
     const size_t slots = threads == 1 ? 1 : 2 * threads + 2;
@@ -164,12 +210,63 @@ bool BlockPipeline::start(unsigned threads, PFNFCIALLOC alloc, PFNFCIFREE releas
     return true;
 }
 
+bool BlockPipeline::reserveSlots(size_t count)
+{
+    if (m_count)
+        return false;
+    m_head = 0;
+    while (m_slots.size() < count) {
+        void* mem = m_alloc(sizeof(Block));
+        if (!mem)
+            return false;
+        m_slots.push_back(new (mem) Block);
+    }
+    return true;
+}
+
+LzxStream* BlockPipeline::acquireLzx(unsigned windowBits, bool* noMemory)
+{
+    *noMemory = false;
+    LzxStream* idle = nullptr;
+    for (LzxStream* l : m_lzx) {
+        if (l->inUse)
+            continue;
+        if (l->encoder.windowBits() == windowBits) {
+            l->encoder.reset();
+            l->inUse = true;
+            return l;
+        }
+        idle = l;
+    }
+    if (m_lzx.size() >= m_lzxLimit) {
+        if (!idle)
+            return nullptr;
+        // An idle encoder of another window makes room for this one.
+        m_lzx.erase(std::find(m_lzx.begin(), m_lzx.end(), idle));
+        idle->~LzxStream();
+        m_free(idle);
+    }
+    void* mem = m_alloc(sizeof(LzxStream));
+    if (!mem) {
+        *noMemory = true;
+        return nullptr;
+    }
+    auto* l = new (mem) LzxStream;
+    m_lzx.push_back(l);
+    if (!l->encoder.init(windowBits, m_alloc, m_free)) {
+        *noMemory = true;
+        return nullptr;
+    }
+    l->inUse = true;
+    return l;
+}
+
 void BlockPipeline::submit()
 {
     Block& b = filling();
     ++m_count;
     if (m_threads.empty()) {
-        m_encoders.front()->encode(b);
+        run(b, m_encoders.front());
         b.done = true;
         return;
     }
@@ -198,24 +295,37 @@ void BlockPipeline::releaseOldest()
     --m_count;
 }
 
+std::deque<Block*>::iterator BlockPipeline::runnable()
+{
+    return std::find_if(m_jobs.begin(), m_jobs.end(), [](const Block* b) { return !b->lzx || !b->lzx->busy; });
+}
+
 void BlockPipeline::workerLoop(MszipEncoder* encoder)
 {
     for (;;) {
         Block* b = nullptr;
         {
             std::unique_lock lock(m_mutex);
-            m_jobReady.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
+            m_jobReady.wait(lock, [this] { return m_stop || runnable() != m_jobs.end(); });
             if (m_stop)
                 return;
-            b = m_jobs.front();
-            m_jobs.pop_front();
+            const auto it = runnable();
+            b = *it;
+            m_jobs.erase(it);
+            if (b->lzx)
+                b->lzx->busy = true;
         }
-        encoder->encode(*b);
+        run(*b, encoder);
         {
             std::lock_guard lock(m_mutex);
             b->done = true;
+            if (b->lzx)
+                b->lzx->busy = false;
         }
         m_jobDone.notify_all();
+        // The folder's next job may be waiting for this encoder.
+        if (b->lzx)
+            m_jobReady.notify_one();
     }
 }
 

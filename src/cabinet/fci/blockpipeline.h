@@ -1,14 +1,21 @@
 #pragma once
 // Compression of CFDATA blocks, on worker threads or on the calling thread.
 //
-// Each MSZIP block is deflated on its own with the previous block's
-// plaintext as preset dictionary; that dictionary is known when the block is
-// handed over, so blocks are independent jobs and the result depends only on
-// (dictionary, data, type), never on scheduling. Blocks come back in the
-// order they were submitted. Memory is a fixed ring of slots allocated once.
+// A slot carries the data of one job and receives its finished CFDATA
+// records. An MSZIP (or stored) job is one block, deflated on its own with
+// the previous block's plaintext as preset dictionary; that dictionary is
+// known when the block is handed over, so such jobs are independent. An LZX
+// job is up to lzx::kGroupFrames frames of one folder, and a folder's jobs
+// must run in order on the folder's own encoder (its window and state): a
+// worker takes the oldest job whose encoder no other worker holds, so the
+// jobs of different folders run at once and each folder's in sequence. In
+// both cases the result depends only on the data, never on scheduling.
+// Jobs come back in the order they were submitted. Memory is a ring of
+// slots and a pool of LZX encoders, all from the client's allocator.
 //
 // Only the owning thread calls the member functions; workers touch a slot
-// only between submit() and the moment it is reported done.
+// only between submit() and the moment it is reported done, and an encoder
+// only while running one of its jobs.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -20,22 +27,42 @@
 
 #include "cabinet/fci/cabformat.h"
 #include "cabinet/fci/fci.h"
+#include "cabinet/fci/lzxencoder.h"
 
 namespace ravelin::fci {
 
+// An LZX encoder and its place in the pool.
+struct LzxStream {
+    LzxEncoder encoder;
+    bool inUse = false;  // a folder owns it (owning thread only)
+    bool busy = false;   // a worker is running one of its jobs (under the pipeline's mutex)
+};
+
 struct Block {
+    // One CFDATA record: header and data, at most this large.
+    static constexpr uint32_t kRecordRoom = format::kDataHeaderSize + format::kMaxLzxBlockData;
+    static_assert(format::kMaxLzxBlockData >= format::kMaxBlockData);
+    static constexpr uint32_t kMaxRecords = lzx::kGroupFrames;
+
     uint8_t dict[format::kBlockSize];
     uint32_t dictLen = 0;
-    uint8_t in[format::kBlockSize];
+    uint8_t in[kMaxRecords * format::kBlockSize];
     uint32_t inLen = 0;
     uint16_t type = format::kTypeMszip;
     bool failIncompressible = false;
-    // The finished CFDATA record, header included.
-    uint8_t out[format::kDataHeaderSize + format::kMaxBlockData];
-    uint32_t outLen = 0;
-    uint32_t cbData = 0;
-    int32_t error = kErrNone;  // kErrMciFail when deflate failed
+    LzxStream* lzx = nullptr;  // the folder's encoder, for LZX jobs
+    uint32_t folder = 0;       // the client's tag for the folder
+    // The finished records: record k at out + k * kRecordRoom.
+    uint8_t out[kMaxRecords * kRecordRoom];
+    uint32_t records = 0;
+    uint32_t recordLen[kMaxRecords] = {};  // header included
+    uint32_t cbData[kMaxRecords] = {};
+    uint32_t cbUncomp[kMaxRecords] = {};
+    int32_t error = kErrNone;  // kErrMciFail when compression failed
     bool done = false;         // guarded by the pipeline's mutex
+
+    // CFDATA records this job's data makes.
+    uint32_t frames() const { return inLen ? (inLen + format::kBlockSize - 1) / format::kBlockSize : 0; }
 };
 
 // One raw-deflate stream, reused for every block it compresses.
@@ -47,7 +74,7 @@ public:
     MszipEncoder& operator=(const MszipEncoder&) = delete;
     // zlib's memory comes from `alloc`/`release` (called now, on this thread).
     bool init(PFNFCIALLOC alloc, PFNFCIFREE release);
-    // Fills b.out, b.outLen, b.cbData and b.error from the rest of b.
+    // Fills the records and the error of b (one record) from the rest of b.
     void encode(Block& b);
 
 private:
@@ -66,6 +93,21 @@ public:
 
     // threads: 1 compresses inside submit(). False when memory ran out.
     bool start(unsigned threads, PFNFCIALLOC alloc, PFNFCIFREE release);
+    unsigned threads() const { return m_threadCount; }
+
+    // Grows the ring to `count` slots (never shrinks it); only when empty().
+    // False when memory ran out.
+    bool reserveSlots(size_t count);
+    size_t slots() const { return m_slots.size(); }
+    // At most `count` LZX encoders exist at once (at least 1).
+    void setLzxLimit(unsigned count) { m_lzxLimit = count ? count : 1; }
+    // An encoder for a new LZX folder with a window of 2^windowBits, reset;
+    // nullptr when every allowed encoder belongs to a folder (write out
+    // finished folders and release theirs, then ask again). Sets *noMemory
+    // and returns nullptr when a new encoder could not be allocated.
+    LzxStream* acquireLzx(unsigned windowBits, bool* noMemory);
+    // Gives an encoder back once every job of its folder is done.
+    void releaseLzx(LzxStream* stream) { stream->inUse = false; }
 
     bool full() const { return m_count == m_slots.size(); }
     bool empty() const { return m_count == 0; }
@@ -74,21 +116,28 @@ public:
     Block& filling() { return *m_slots[(m_head + m_count) % m_slots.size()]; }
     // Hands the filled slot over for compression.
     void submit();
-    // The oldest submitted block once compressed; nullptr when it is still
+    // The oldest submitted job once compressed; nullptr when it is still
     // being compressed and `wait` is false. Only when !empty().
     Block* oldest(bool wait);
-    // Frees the oldest slot after its block was written.
+    // Frees the oldest slot after its records were written.
     void releaseOldest();
 
 private:
     void workerLoop(MszipEncoder* encoder);
+    void run(Block& b, MszipEncoder* mszip);
+    // The first queued job a worker may start: no other worker holds its
+    // encoder. Under the mutex.
+    std::deque<Block*>::iterator runnable();
 
     PFNFCIALLOC m_alloc = nullptr;
     PFNFCIFREE m_free = nullptr;
+    unsigned m_threadCount = 1;
     std::vector<Block*> m_slots;
     size_t m_head = 0;
     size_t m_count = 0;
     std::vector<MszipEncoder*> m_encoders;
+    std::vector<LzxStream*> m_lzx;
+    unsigned m_lzxLimit = 1;
     std::vector<std::thread> m_threads;
     std::mutex m_mutex;
     std::condition_variable m_jobReady;

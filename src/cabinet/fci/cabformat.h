@@ -17,6 +17,11 @@
 // MSZIP data (MS-MCI): each block is "CK" followed by one complete raw
 // deflate stream; the decoder keeps the previous block's plaintext as its
 // history, so the encoder uses it as the preset dictionary.
+//
+// LZX data: the folder is one LZX stream, one 32 KB frame per block (see
+// lzxencoder.h). typeCompress carries the method in its low 4 bits and, for
+// LZX, the window size's power of two (15 to 21) in bits 8-12, as
+// Microsoft's FCI header's TCOMPfromLZXWindow makes it: 3 | (window << 8).
 #include <cstddef>
 #include <cstdint>
 
@@ -36,8 +41,23 @@ inline constexpr uint32_t kMaxFolderBytes = 0x7FFF8000; // 65,535 full blocks
 inline constexpr uint32_t kMaxNameBytes = 255;
 inline constexpr uint16_t kAttrExec = 0x40;
 inline constexpr uint16_t kAttrNameIsUtf = 0x80;
+inline constexpr uint32_t kMaxLzxBlockData = kBlockSize + 24;  // one frame as an uncompressed LZX block, and spare
 inline constexpr uint16_t kTypeNone = 0;
 inline constexpr uint16_t kTypeMszip = 1;
+inline constexpr uint16_t kTypeLzx = 3;
+inline constexpr uint16_t kTypeMethodMask = 0x000F;
+inline constexpr unsigned kTypeLzxWindowShift = 8;
+inline constexpr uint16_t kTypeLzxWindowMask = 0x1F00;
+
+// The LZX window's power of two in a type word, or 0 when the word is not a
+// valid LZX type (another method, a window outside 15..21, stray bits).
+inline unsigned lzxWindowBits(uint16_t typeCompress)
+{
+    if ((typeCompress & ~(kTypeMethodMask | kTypeLzxWindowMask)) || (typeCompress & kTypeMethodMask) != kTypeLzx)
+        return 0;
+    const unsigned bits = (typeCompress & kTypeLzxWindowMask) >> kTypeLzxWindowShift;
+    return bits >= 15 && bits <= 21 ? bits : 0;
+}
 
 struct CFHEADER {
     uint32_t cbCabinet = 0;

@@ -13,6 +13,7 @@
 
 #include "cabinet/fci/blockpipeline.h"
 #include "cabinet/fci/cabformat.h"
+#include "platform/io.h"
 
 namespace ravelin::fci {
 
@@ -27,40 +28,9 @@ namespace {
 bool needsUtfFlag(const char* name, size_t length)
 {
     bool high = false;
-    const auto* s = reinterpret_cast<const unsigned char*>(name);
-    for (size_t i = 0; i < length;) {
-        const unsigned char b = s[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        high = true;
-        size_t n;
-        uint32_t cp;
-        if (b >= 0xc2 && b <= 0xdf) {
-            n = 2;
-            cp = b & 0x1f;
-        } else if (b >= 0xe0 && b <= 0xef) {
-            n = 3;
-            cp = b & 0x0f;
-        } else if (b >= 0xf0 && b <= 0xf4) {
-            n = 4;
-            cp = b & 0x07;
-        } else {
-            return false;
-        }
-        if (i + n > length)
-            return false;
-        for (size_t k = 1; k < n; ++k) {
-            if ((s[i + k] & 0xc0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3f);
-        }
-        if ((n == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (n == 4 && (cp < 0x10000 || cp > 0x10ffff)))
-            return false;
-        i += n;
-    }
-    return high;
+    for (size_t i = 0; i < length; ++i)
+        high = high || static_cast<unsigned char>(name[i]) > 127;
+    return high && io::isUtf8(name, length);
 }
 
 // Containers whose memory comes from the client's allocate callback.
@@ -91,10 +61,15 @@ template <typename T> struct CallbackAllocator {
 
 template <typename T> using Vec = std::vector<T, CallbackAllocator<T>>;
 
+// A folder of the cabinet being made. Its CFDATA records reach the
+// temporary file in order, folder after folder, while later folders may
+// already be compressing.
 struct FolderRecord {
-    uint64_t dataOffset = 0; // of its first CFDATA in the temporary file
-    uint32_t blocks = 0;
+    uint64_t compressed = 0;    // bytes of its CFDATA records written so far
+    uint32_t blocks = 0;        // CFDATA records submitted
+    uint32_t blocksWritten = 0; // of them, written to the temporary file
     uint16_t type = kTypeMszip;
+    LzxStream* lzx = nullptr;   // its encoder, until all its records are written
 };
 
 // A file entry as it will be written, and where its name is kept.
@@ -105,7 +80,16 @@ struct FileRecord {
 };
 
 constexpr uint32_t kCopyBufferSize = 65536;
-constexpr uint64_t kWorstBlock = kDataHeaderSize + kMaxBlockData;
+
+// The most one CFDATA record of a folder of this type can take.
+uint64_t worstRecord(uint16_t type)
+{
+    return kDataHeaderSize + ((type & kTypeMethodMask) == kTypeLzx ? kMaxLzxBlockData : kMaxBlockData);
+}
+
+// Memory for LZX folders compressed at once (their encoders and the slots
+// that keep their threads fed): the library stays under 128 MB with it.
+constexpr uint64_t kLzxMemoryBudget = 112ull << 20;
 
 unsigned defaultThreads()
 {
@@ -153,25 +137,30 @@ struct FciContext {
     intptr_t temp = -1;
     uint64_t dataLength = 0; // bytes of CFDATA records in the temporary file
 
+    // Every folder of the cabinet; the last one is being filled while
+    // folderOpen.
     Vec<FolderRecord> folders;
     Vec<FileRecord> files;
     Vec<char> names;
     uint64_t fileEntryBytes = 0;
+    uint64_t pendingWorst = 0;  // worst size of the records submitted and not yet written
+    bool lzxReady = false;      // the ring has been sized for LZX folders
 
     // The folder being filled.
     bool folderOpen = false;
     uint16_t folderType = kTypeMszip;
-    uint64_t folderStart = 0;   // its first CFDATA's offset in the temporary file
     uint32_t folderBytes = 0;   // uncompressed bytes so far
-    uint32_t folderBlocks = 0;  // blocks submitted
-    uint64_t folderWritten = 0; // compressed bytes (CFDATA records) written
     uint32_t fill = 0;          // bytes in the filling slot
     uint32_t folderFiles = 0;   // file entries in it
-    uint32_t folderBlocksWritten = 0;
     // Where the folder can be cut back to while a file goes in: after the
     // block the file begins in, once that block is written.
     uint32_t keepBlocks = 0;
     uint64_t keepLength = 0;
+
+    bool lzxFolder() const { return (folderType & kTypeMethodMask) == kTypeLzx; }
+    // Bytes one slot takes before it is submitted: an LZX job groups frames.
+    uint32_t slotCapacity() const { return lzxFolder() ? Block::kMaxRecords * kBlockSize : kBlockSize; }
+    bool isOpen(size_t folder) const { return folderOpen && folder + 1 == folders.size(); }
 
     PFNFCISTATUS status = nullptr; // of the running call
 
@@ -191,7 +180,7 @@ struct FciContext {
         dataLength += size;
     }
 
-    // Writes finished blocks in order; with `all`, waits for every one.
+    // Writes finished jobs' records in order; with `all`, waits for every one.
     void drain(bool all)
     {
         while (!pipeline->empty()) {
@@ -200,14 +189,38 @@ struct FciContext {
                 return;
             if (b->error != kErrNone)
                 fail(b->error, 0, true);
-            writeTemp(b->out, b->outLen);
-            folderWritten += b->outLen;
-            if (++folderBlocksWritten == keepBlocks)
-                keepLength = dataLength;
-            const uint32_t cbData = b->cbData, cbUncomp = b->inLen;
+            FolderRecord& f = folders[b->folder];
+            for (uint32_t k = 0; k < b->records; ++k) {
+                if (isOpen(b->folder) && f.blocksWritten == keepBlocks)
+                    keepLength = dataLength;
+                writeTemp(b->out + k * Block::kRecordRoom, b->recordLen[k]);
+                f.compressed += b->recordLen[k];
+                ++f.blocksWritten;
+            }
+            const uint32_t records = b->records;
+            uint32_t cbData[Block::kMaxRecords], cbUncomp[Block::kMaxRecords];
+            std::copy(b->cbData, b->cbData + records, cbData);
+            std::copy(b->cbUncomp, b->cbUncomp + records, cbUncomp);
+            const size_t folder = b->folder;
+            pendingWorst -= b->frames() * worstRecord(b->type);
             pipeline->releaseOldest();
-            notifyStatus(kStatusFile, cbData, cbUncomp);
+            for (uint32_t k = 0; k < records; ++k)
+                notifyStatus(kStatusFile, cbData[k], cbUncomp[k]);
+            if (!isOpen(folder) && folders[folder].blocksWritten == folders[folder].blocks)
+                completeFolder(folder);
         }
+    }
+
+    // Every record of a closed folder is written.
+    void completeFolder(size_t folder)
+    {
+        FolderRecord& f = folders[folder];
+        if (f.lzx) {
+            pipeline->releaseLzx(f.lzx);
+            f.lzx = nullptr;
+        }
+        notifyStatus(kStatusFolder, uint32_t(std::min<uint64_t>(dataLength, 0xFFFFFFFFu)),
+                     uint32_t(std::min<uint64_t>(f.compressed, 0xFFFFFFFFu)));
     }
 
     void submitBlock()
@@ -216,38 +229,80 @@ struct FciContext {
         b.inLen = fill;
         b.type = folderType;
         b.failIncompressible = ccab.fFailOnIncompressible != 0;
-        b.dictLen = lastPlainLength;
-        if (lastPlainLength)
-            std::memcpy(b.dict, lastPlain, lastPlainLength);
-        std::memcpy(lastPlain, b.in, fill);
-        lastPlainLength = fill;
+        b.folder = uint32_t(folders.size() - 1);
+        b.lzx = folders.back().lzx;
+        if (!b.lzx) {
+            b.dictLen = lastPlainLength;
+            if (lastPlainLength)
+                std::memcpy(b.dict, lastPlain, lastPlainLength);
+            std::memcpy(lastPlain, b.in, fill);
+            lastPlainLength = fill;
+        }
+        folders.back().blocks += b.frames();
+        pendingWorst += b.frames() * worstRecord(b.type);
         pipeline->submit();
-        ++folderBlocks;
         fill = 0;
     }
 
+    // A free slot; when all are taken, waits for the oldest job only, so
+    // the other folders' jobs keep their threads busy meanwhile.
     Block& slotToFill()
     {
         while (pipeline->full()) {
             drain(false);
-            if (pipeline->full())
-                drain(true);
+            if (pipeline->full()) {
+                pipeline->oldest(true);
+                drain(false);
+            }
         }
         return pipeline->filling();
     }
 
     void openFolder(uint16_t type)
     {
+        FolderRecord f;
+        f.type = type;
+        if (const unsigned windowBits = lzxWindowBits(type)) {
+            prepareLzx(windowBits);
+            bool noMemory = false;
+            while (!(f.lzx = pipeline->acquireLzx(windowBits, &noMemory))) {
+                // Every encoder still belongs to an earlier folder: write out
+                // the oldest job until one is given back.
+                if (noMemory || pipeline->empty())
+                    fail(kErrAllocFail, 0, true);
+                pipeline->oldest(true);
+                drain(false);
+            }
+        }
+        folders.push_back(f);
         folderOpen = true;
         folderType = type;
-        folderStart = dataLength;
         folderBytes = 0;
-        folderBlocks = 0;
-        folderWritten = 0;
         folderFiles = 0;
-        folderBlocksWritten = 0;
         fill = 0;
         lastPlainLength = 0;
+    }
+
+    // Sizes the ring and the encoder pool for LZX folders, once: enough
+    // slots that every thread can work on a folder of its own while the
+    // oldest one is written out, as many folders as the memory budget holds.
+    void prepareLzx(unsigned windowBits)
+    {
+        if (lzxReady)
+            return;
+        lzxReady = true;
+        if (pipeline->threads() <= 1)
+            return;  // one encoder, the pipeline's default
+        const uint64_t folderSlots = (std::max(ccab.cbFolderThresh, kLzxFolderThreshold) + sizeof(Block::in) - 1) /
+                                     sizeof(Block::in);
+        const uint64_t perFolder = LzxEncoder::memoryNeeded(lzx::kMaxWindowBits) + folderSlots * sizeof(Block);
+        const unsigned folders =
+            unsigned(std::clamp<uint64_t>(kLzxMemoryBudget / perFolder, 1, pipeline->threads()));
+        (void)windowBits;
+        drain(true);
+        if (!pipeline->reserveSlots(size_t((folders - 1) * folderSlots + 2 * pipeline->threads() + 2)))
+            fail(kErrAllocFail, 0, true);
+        pipeline->setLzxLimit(folders);
     }
 
     void closeFolder()
@@ -256,16 +311,10 @@ struct FciContext {
             return;
         if (fill)
             submitBlock();
-        drain(true);
-        FolderRecord f;
-        f.dataOffset = folderStart;
-        f.blocks = folderBlocks;
-        f.type = folderType;
-        folders.push_back(f);
         folderOpen = false;
         lastPlainLength = 0;
-        notifyStatus(kStatusFolder, uint32_t(std::min<uint64_t>(dataLength, 0xFFFFFFFFu)),
-                     uint32_t(std::min<uint64_t>(folderWritten, 0xFFFFFFFFu)));
+        if (folders.back().blocksWritten == folders.back().blocks)
+            completeFolder(folders.size() - 1);
     }
 
     // A source that failed part-way has left bytes in the folder that no file
@@ -281,10 +330,14 @@ struct FciContext {
         }
         fill = 0;
         drain(true);
+        const uint64_t start = dataLength - folders.back().compressed;
         int err = 0;
-        if (seek(temp, long(folderStart), kSeekSet, &err, pv) != long(folderStart))
+        if (seek(temp, long(start), kSeekSet, &err, pv) != long(start))
             fail(kErrTempFile, err, true);
-        dataLength = folderStart;
+        dataLength = start;
+        if (folders.back().lzx)
+            pipeline->releaseLzx(folders.back().lzx);
+        folders.pop_back();
         folderOpen = false;
         lastPlainLength = 0;
     }
@@ -299,34 +352,40 @@ struct FciContext {
             abandonFile(offset);
             return;
         }
-        if (keepBlocks > folderBlocks) {
-            closeFolder(); // the file has not left the block it began in
+        FolderRecord& f = folders.back();
+        if (keepBlocks > f.blocks) {
+            // The file began in the slot still being filled: keep its frames
+            // up to the one the file began in.
+            fill = std::min(fill, (keepBlocks - f.blocks) * kBlockSize);
+            folderBytes = f.blocks * kBlockSize + fill;
+            closeFolder();
             return;
         }
         drain(true);
+        if (f.blocksWritten == keepBlocks)
+            keepLength = dataLength;
         int err = 0;
         if (seek(temp, long(keepLength), kSeekSet, &err, pv) != long(keepLength))
             fail(kErrTempFile, err, true);
-        folderWritten -= dataLength - keepLength;
+        f.compressed -= dataLength - keepLength;
         dataLength = keepLength;
-        folderBlocks = keepBlocks;
+        f.blocks = f.blocksWritten = keepBlocks;
         folderBytes = keepBlocks * kBlockSize;
         fill = 0;
         closeFolder();
     }
 
     // The cabinet's size if it were flushed now with `extra` more bytes of
-    // entries; blocks not yet written, the filling one included, count at
+    // entries; records not yet written, the filling slot's included, count at
     // their worst.
     uint64_t sizeSoFar(uint64_t extra) const
     {
-        const uint64_t folderCount = folders.size() + (folderOpen ? 1 : 0);
-        const uint64_t pending = pipeline->inFlight() + (fill ? 1 : 0);
-        return kHeaderSize + folderCount * kFolderSize + fileEntryBytes + extra + dataLength +
-               pending * kWorstBlock;
+        const uint64_t fillFrames = (fill + kBlockSize - 1) / kBlockSize;
+        return kHeaderSize + folders.size() * kFolderSize + fileEntryBytes + extra + dataLength + pendingWorst +
+               fillFrames * worstRecord(folderType);
     }
 
-    // Blocks in flight are waited for before the answer is yes, so it never
+    // Records in flight are waited for before the answer is yes, so it never
     // depends on timing.
     bool overLimit(uint64_t extra)
     {
@@ -351,7 +410,7 @@ struct FciContext {
 
     void addFile(char* source, char* storedName, int execute, PFNFCIGETOPENINFO openInfo, uint16_t type)
     {
-        if (type != kTypeNone && type != kTypeMszip)
+        if (type != kTypeNone && type != kTypeMszip && !lzxWindowBits(type))
             fail(kErrBadComprType, 0, false);
         const size_t nameLength = storedName ? std::strlen(storedName) : 0;
         if (nameLength < 1 || nameLength > kMaxNameBytes || files.size() >= kMaxFiles)
@@ -397,19 +456,19 @@ struct FciContext {
             openFolder(type);
 
         const uint32_t offset = folderBytes;
-        keepBlocks = folderBlocks + (fill ? 1 : 0);
+        keepBlocks = folders.back().blocks + (fill + kBlockSize - 1) / kBlockSize;
         keepLength = dataLength;
         uint64_t remaining = size;
         while (remaining) {
             Block& b = slotToFill();
-            const uint32_t want = uint32_t(std::min<uint64_t>(remaining, kBlockSize - fill));
+            const uint32_t want = uint32_t(std::min<uint64_t>(remaining, slotCapacity() - fill));
             uint32_t got = read(h, b.in + fill, want, &err, pv);
             if (got == uint32_t(-1))
                 got = 0;
             got = std::min(got, want);
             fill += got;
             folderBytes += got;
-            if (fill == kBlockSize)
+            if (fill == slotCapacity())
                 submitBlock();
             if (got != want) {
                 abandonFile(offset);
@@ -425,7 +484,7 @@ struct FciContext {
         FileRecord f;
         f.entry.cbFile = uint32_t(size);
         f.entry.uoffFolderStart = offset;
-        f.entry.iFolder = uint16_t(folders.size());
+        f.entry.iFolder = uint16_t(folders.size() - 1);
         f.entry.date = date;
         f.entry.time = time;
         f.entry.attribs = attribs;
@@ -444,13 +503,18 @@ struct FciContext {
             fail(kErrUserAbort, 0, true);
 
         drain(false);
+        if (lzxFolder()) {
+            if (folderBytes >= std::max(ccab.cbFolderThresh, kLzxFolderThreshold))
+                closeFolder();
+            return;
+        }
         // The folder's size: its compressed blocks, and the unfinished block
         // at its raw size. Blocks still in flight are only waited for when
         // they could decide it, so the decision never depends on timing.
-        const uint64_t known = folderWritten + fill;
-        if (known <= ccab.cbFolderThresh && known + pipeline->inFlight() * kWorstBlock > ccab.cbFolderThresh)
+        const uint64_t known = folders.back().compressed + fill;
+        if (known <= ccab.cbFolderThresh && known + pendingWorst > ccab.cbFolderThresh)
             drain(true);
-        if (folderWritten + fill > ccab.cbFolderThresh)
+        if (folders.back().compressed + fill > ccab.cbFolderThresh)
             closeFolder();
     }
 
@@ -476,10 +540,12 @@ struct FciContext {
         // CCAB numbers cabinets from 1, the header from 0.
         h.iCabinet = uint16_t(ccab.iCab > 0 ? ccab.iCab - 1 : 0);
         used += uint32_t(put(h, buffer));
+        uint64_t folderData = dataStart;
         for (const FolderRecord& f : folders) {
             emit(kFolderSize);
             CFFOLDER r;
-            r.coffCabStart = uint32_t(dataStart + f.dataOffset);
+            r.coffCabStart = uint32_t(folderData);
+            folderData += f.compressed;
             r.cCFData = uint16_t(f.blocks);
             r.typeCompress = f.type;
             used += uint32_t(put(r, buffer + used));
@@ -507,8 +573,10 @@ struct FciContext {
 
     void flush()
     {
-        if (pipeline)
+        if (pipeline) {
             closeFolder();
+            drain(true);
+        }
         const uint64_t total =
             kHeaderSize + uint64_t(folders.size()) * kFolderSize + fileEntryBytes + dataLength;
         if (total > ccab.cb || total > 0xFFFFFFFFu)
