@@ -283,7 +283,7 @@ private slots:
 
         // Two namings in the new-cabinet dialog; each time "&OK" is first
         // pressed with the name left empty, which shows a message box.
-        for (const QString name : {QStringLiteral("mycab"), QStringLiteral("sfxcab")}) {
+        for (const QString& name : {QStringLiteral("mycab"), QStringLiteral("sfxcab")}) {
             prompter.dialogHandlers.push_back([&, name](QDialog* d) {
                 auto* dialog = qobject_cast<cabinet::TForm8*>(d);
                 if (!dialog)
