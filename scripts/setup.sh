@@ -6,7 +6,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${RAVELIN_BUILD_DIR:-$ROOT/build}
 
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-zlib1g-dev libmspack-dev libssl-dev clang libclang-rt-14-dev desktop-file-utils appstream man-db \
+zlib1g-dev libmspack-dev libssl-dev clang clang-format libclang-rt-14-dev desktop-file-utils appstream man-db \
 cabextract gcab 7zip libarchive-tools xvfb x11-utils"
 
 missing=""
