@@ -18,81 +18,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/benchrun.h"
+
 namespace fs = std::filesystem;
-
-namespace {
-
-struct RunResult {
-    int status = -1;
-    double seconds = 0;
-    long maxRssKb = 0;
-    double cpuSeconds = 0; // user + system
-};
-
-RunResult run(const std::vector<std::string>& argv, const fs::path& cwd, bool quiet = false)
-{
-    RunResult r;
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) != 0)
-            _exit(127);
-        if (quiet && !freopen("/dev/null", "w", stdout))
-            _exit(127);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    wait4(pid, &status, 0, &ru);
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.maxRssKb = ru.ru_maxrss;
-    r.cpuSeconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                   double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-    return r;
-}
-
-// Regular files (no links) below `root`, in name order, until `budget` bytes.
-void collect(const fs::path& root, uint64_t budget, uint64_t maxFile, std::vector<fs::path>* out,
-             uint64_t* total)
-{
-    std::vector<fs::path> all;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
-         it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (ec)
-            break;
-        if (it->is_symlink(ec) || !it->is_regular_file(ec))
-            continue;
-        const uint64_t size = it->file_size(ec);
-        if (!ec && size > 0 && size <= maxFile)
-            all.push_back(it->path());
-    }
-    std::sort(all.begin(), all.end());
-    uint64_t used = 0;
-    for (const fs::path& p : all) {
-        const uint64_t size = fs::file_size(p, ec);
-        if (used + size > budget)
-            continue;
-        out->push_back(p);
-        used += size;
-    }
-    *total += used;
-}
-
-long sizeOf(const fs::path& p)
-{
-    std::error_code ec;
-    const auto s = fs::file_size(p, ec);
-    return ec ? -1 : long(s);
-}
-
-} // namespace
+using bench::collect;
+using bench::run;
+using bench::RunResult;
+using bench::sizeOf;
 
 int main(int argc, char** argv)
 {

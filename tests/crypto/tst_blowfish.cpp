@@ -18,6 +18,7 @@
 #include "crypto/codepage.h"
 #include "crypto/pitable.h"
 #include "platform/io.h"
+#include "support/filesizelimit.h"
 #include "support/testutil.h"
 
 using ravelin::crypto::ECryptoError;
@@ -43,30 +44,7 @@ QStringList temporaries(const QString& dir)
     return QDir(dir).entryList({QStringLiteral(".ravelin-*")}, QDir::Files | QDir::Hidden | QDir::System);
 }
 
-// Lowers the file-size limit for the scope; SIGXFSZ is ignored meanwhile, so
-// a write past the limit fails with EFBIG as it does in the program.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lower = m_saved;
-        lower.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lower);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-};
+using ravelin::test::FileSizeLimit;
 
 QByteArray zeroPadded(QByteArray data)
 {

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "distribution/filesizelimit.h"
+#include "support/filesizelimit.h"
 #include "distribution/infwriter.h"
 #include "platform/constants.h"
 #include "support/testutil.h"

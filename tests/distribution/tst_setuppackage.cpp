@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "crypto/blowfish.h"
-#include "distribution/filesizelimit.h"
+#include "support/filesizelimit.h"
 #include "distribution/setuppackage.h"
 #include "support/testutil.h"
 

@@ -10,7 +10,7 @@
 
 #include "distribution/setuppackage.h"
 #include "distribution/wizard/form7.h"
-#include "distribution/filesizelimit.h"
+#include "support/filesizelimit.h"
 #include "support/fakeprompter.h"
 #include "support/testutil.h"
 #include "wizardfixture.h"

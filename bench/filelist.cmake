@@ -1,2 +1,0 @@
-add_executable(bench_filelist ${CMAKE_CURRENT_LIST_DIR}/filelist/bench_filelist.cpp)
-target_link_libraries(bench_filelist PRIVATE ravelin_mainwindow)
