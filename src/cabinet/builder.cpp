@@ -131,7 +131,7 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& f
     default:
         ok = false;
         errorBox(w.owner, QStringLiteral("Cannot create file %1. %2")
-                              .arg(text(closed.path), QString::fromStdString(io::runtimeText(closed.systemError))));
+                              .arg(text(closed.path), QString::fromStdString(io::runtimeText(closed.error))));
         break;
     }
     // 9.

@@ -26,15 +26,42 @@ ECryptoError::ECryptoError(const QString& message) : std::runtime_error(message.
 
 ECryptoError::ECryptoError(const std::string& message) : std::runtime_error(message) {}
 
-EInOutError::EInOutError(int errorCode, const std::string& path, const char* step)
-    : ECryptoError(std::string(step) + " " + io::describe(path, errorCode)), m_errorCode(errorCode), m_path(path),
-      m_step(QLatin1String(step))
+namespace {
+
+const char* callName(IoStep step)
 {
+    switch (step) {
+    case IoStep::None:
+        break;
+    case IoStep::Open:
+        return "open";
+    case IoStep::Create:
+        return "create";
+    case IoStep::Read:
+        return "read";
+    case IoStep::Write:
+        return "write";
+    case IoStep::Close:
+        return "close";
+    case IoStep::Stat:
+        return "stat";
+    }
+    return "";
+}
+
+} // namespace
+
+EInOutError::EInOutError(IoStep step, int errorCode, const std::string& path)
+    : ECryptoError(std::string(callName(step)) + " " + io::describe(path, errorCode))
+{
+    m_result.failed = step;
+    m_result.path = path;
+    m_result.error = errorCode;
 }
 
 QString EInOutError::path() const
 {
-    return QFile::decodeName(QByteArray::fromStdString(m_path));
+    return QFile::decodeName(QByteArray::fromStdString(m_result.path));
 }
 
 namespace {
@@ -372,10 +399,10 @@ void TCrypto::fileLoop(bool encrypt)
     int error = 0;
     io::Fd in = io::openForReading(InputFilePath, &error);
     if (!in)
-        throw EInOutError(error, InputFilePath, "open");
+        throw EInOutError(IoStep::Open, error, InputFilePath);
     struct stat inStat {};
     if (::fstat(in.get(), &inStat) != 0)
-        throw EInOutError(errno, InputFilePath, "stat");
+        throw EInOutError(IoStep::Stat, errno, InputFilePath);
 
     // The block modes only ever write whole blocks: anything else was cut
     // short or was never encrypted, and deciphering it would pad it into a
@@ -393,7 +420,7 @@ void TCrypto::fileLoop(bool encrypt)
         throw ECryptoError("the output " + OutputFilePath + " is the input file " + InputFilePath);
     io::OutputFile out;
     if (!out.create(OutputFilePath))
-        throw EInOutError(out.error(), OutputFilePath, "create");
+        throw EInOutError(IoStep::Create, out.error(), OutputFilePath);
 
     InputData = DataBuffer;
     OutputData = DataBuffer;
@@ -404,12 +431,12 @@ void TCrypto::fileLoop(bool encrypt)
         for (;;) {
             const ssize_t n = io::readAll(in.get(), DataBuffer, kBufferSize);
             if (n < 0)
-                throw EInOutError(errno, InputFilePath, "read");
+                throw EInOutError(IoStep::Read, errno, InputFilePath);
             InputLength = qint32(n);
             const bool last = n < kBufferSize;
             runBuffer(encrypt);
             if (!out.write(DataBuffer, size_t(InputLength)))
-                throw EInOutError(out.error(), OutputFilePath, "write");
+                throw EInOutError(IoStep::Write, out.error(), OutputFilePath);
             if (last)
                 break;
         }
@@ -429,7 +456,7 @@ void TCrypto::fileLoop(bool encrypt)
         for (;;) {
             qsizetype n = io::readAll(in.get(), buffer.get(), size_t(chunk));
             if (n < 0)
-                throw EInOutError(errno, InputFilePath, "read");
+                throw EInOutError(IoStep::Read, errno, InputFilePath);
             const bool last = n < chunk;
             while (n % bs != 0)
                 buffer[n++] = 0;
@@ -446,7 +473,7 @@ void TCrypto::fileLoop(bool encrypt)
                 TransformBlocks(!encrypt, data, data, blocks);
             }
             if (!out.write(data, size_t(n)))
-                throw EInOutError(out.error(), OutputFilePath, "write");
+                throw EInOutError(IoStep::Write, out.error(), OutputFilePath);
             if (n > 0)
                 InputLength = qint32((n - 1) % kBufferSize + 1);
             else
@@ -457,10 +484,10 @@ void TCrypto::fileLoop(bool encrypt)
     }
 
     if (const int e = in.close())
-        throw EInOutError(e, InputFilePath, "close");
+        throw EInOutError(IoStep::Close, e, InputFilePath);
     // Only a complete output takes the final name.
     if (!out.commit())
-        throw EInOutError(out.error(), OutputFilePath, "close");
+        throw EInOutError(IoStep::Close, out.error(), OutputFilePath);
 }
 
 } // namespace ravelin::crypto

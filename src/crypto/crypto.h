@@ -36,8 +36,8 @@
 //
 // Errors: every failure is thrown, nothing is returned.
 //   EInOutError   an open, read, write, close or stat failed: carries the
-//                 system error number (errno, or io::kNotRegularFile for a
-//                 path that is not a regular file) and the path.
+//                 call (IoStep), the path and the system error number (errno,
+//                 or io::kNotRegularFile for a path that is not a regular file).
 //   ECryptoError  refused before anything is written: a buffer or string
 //                 source over 4,096 bytes, an unset OutputData, an IVector
 //                 shorter than BlockSize, a Key holding a character with no
@@ -56,6 +56,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/io.h"
+
 namespace ravelin::crypto {
 
 // Misuse of a cipher component; the message names what was refused.
@@ -66,23 +68,27 @@ public:
     explicit ECryptoError(const std::string& message);
 };
 
-// A failed system call on a file: errno and the path it was working on.
+// The file call that failed.
+enum class IoStep { None, Open, Create, Read, Write, Close, Stat };
+
+// A failed system call on a file: the call, the path it was working on and
+// errno.
 class EInOutError : public ECryptoError {
 public:
-    // `step` names the call ("open", "create", "read", "write", "close",
-    // "stat"); the message reads "<step> <path>: <system's reason>" (the
-    // path's bytes as they are; io::reasonText).
-    EInOutError(int errorCode, const std::string& path, const char* step);
-    int errorCode() const { return m_errorCode; }
+    // The message reads "<call> <path>: <system's reason>" ("open", "create",
+    // "read", "write", "close", "stat"; the path's bytes as they are;
+    // io::reasonText).
+    EInOutError(IoStep step, int errorCode, const std::string& path);
+    // The failed call, its path (bytes) and its errno.
+    const io::StepResult<IoStep>& result() const { return m_result; }
+    IoStep step() const { return m_result.failed; }
+    int errorCode() const { return m_result.error; }
     // The path as text (for the windows) and as its bytes.
     QString path() const;
-    const std::string& pathBytes() const { return m_path; }
-    const QString& step() const { return m_step; }
+    const std::string& pathBytes() const { return m_result.path; }
 
 private:
-    int m_errorCode;
-    std::string m_path;
-    QString m_step;
+    io::StepResult<IoStep> m_result;
 };
 
 class TCrypto : public QObject {

@@ -12,18 +12,18 @@ namespace ravelin::distribution {
 QString Result::text() const
 {
     const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
-    switch (failedStep) {
+    switch (failed) {
     case Step::None:
         return QString();
     case Step::CreateFile:
         return QStringLiteral("Cannot create file %1").arg(shown);
     case Step::OpenInput:
-        return systemError == ENOENT ? QStringLiteral("File not found")
-                                     : QStringLiteral("Cannot open file %1").arg(shown);
+        return error == ENOENT ? QStringLiteral("File not found")
+                               : QStringLiteral("Cannot open file %1").arg(shown);
     case Step::WriteFile:
     case Step::CloseFile:
     case Step::Encrypt:
-        return QString::fromStdString(io::runtimeText(systemError));
+        return QString::fromStdString(io::runtimeText(error));
     case Step::SetPermission:
         return QStringLiteral("File access denied");
     case Step::FindResource:
@@ -36,8 +36,8 @@ std::string Result::describe() const
 {
     if (ok())
         return std::string();
-    if (systemError != 0)
-        return io::describe(path, systemError);
+    if (error != 0)
+        return io::describe(path, error);
     return path + ": " + text().toStdString();
 }
 

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "platform/io.h"
+
 namespace ravelin::distribution {
 
 enum class Step {
@@ -20,12 +22,9 @@ enum class Step {
     FindResource,  // the embedded resource is missing or empty
 };
 
-struct Result {
-    Step failedStep = Step::None;
-    std::string path;    // the file the failed step worked on, as its bytes
-    int systemError = 0; // errno (or io::kNotRegularFile) of the failed step; 0 when there is none
-
-    bool ok() const { return failedStep == Step::None; }
+// failed: the step that failed; path: the file it worked on, as its bytes;
+// error: errno (or io::kNotRegularFile) of the failed step, 0 when there is none.
+struct Result : io::StepResult<Step> {
     explicit operator bool() const { return ok(); }
 
     // "Cannot create file /x/setup.ini", "Disk full", "I/O error 5", ...
@@ -36,9 +35,13 @@ struct Result {
     std::string describe() const;
 
     static Result success() { return {}; }
-    static Result failure(Step step, const std::string& path, int systemError = 0)
+    static Result failure(Step step, const std::string& path, int error = 0)
     {
-        return Result{step, path, systemError};
+        Result r;
+        r.failed = step;
+        r.path = path;
+        r.error = error;
+        return r;
     }
 };
 

@@ -122,16 +122,17 @@ Result WriteEncryptedInf(const SetupPackageRequest& request)
         cipher.setCipherMode(crypto::TBlowFish::ECBMode);
         cipher.Encrypt(false);
     } catch (const crypto::EInOutError& e) {
+        const io::StepResult<crypto::IoStep>& r = e.result();
         Step step = Step::Encrypt;
-        if (e.step() == QLatin1String("create"))
+        if (r.failed == crypto::IoStep::Create)
             step = Step::CreateFile;
-        else if (e.step() == QLatin1String("write"))
+        else if (r.failed == crypto::IoStep::Write)
             step = Step::WriteFile;
-        else if (e.step() == QLatin1String("close"))
+        else if (r.failed == crypto::IoStep::Close)
             step = Step::CloseFile;
-        else if (e.pathBytes() == input)
+        else if (r.path == input)
             step = Step::OpenInput;
-        return Result::failure(step, e.pathBytes(), e.errorCode());
+        return Result::failure(step, r.path, r.error);
     } catch (const std::exception&) {
         return Result::failure(Step::Encrypt, input);
     }

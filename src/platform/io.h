@@ -26,6 +26,18 @@ namespace ravelin::io {
 // Error value (beside errno's) for "this path is not a regular file".
 inline constexpr int kNotRegularFile = 0x10001;
 
+// The one shape of an engine's outcome: the step that failed (the enum's
+// first value, None, means success), the file it worked on (bytes) and the
+// system's error (errno, io::kNotRegularFile, or 0). Engines derive their
+// result from it and add their own fields.
+template <typename StepEnum> struct StepResult {
+    StepEnum failed{};
+    std::string path;
+    int error = 0;
+
+    bool ok() const { return failed == StepEnum{}; }
+};
+
 // The run-time's standard text for an error: "File not found", "Path not
 // found", "File access denied", "Invalid filename", "Too many open files",
 // "Disk full", "File too large", "not a regular file", or "I/O error <n>".

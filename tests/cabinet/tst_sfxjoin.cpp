@@ -111,6 +111,11 @@ void TestSfxJoin::openFailuresCopyNothing()
     const SfxResult r = joinSelfExtracting(s(dir.filePath(extractor)), s(dir.filePath(cabinet)), s(dir.filePath(output)));
     QCOMPARE(int(r.failed), step);
     QCOMPARE(r.error, error);
+    // The result names the file of the failed step.
+    const QString& culprit = r.failed == SfxStep::OpenExtractor ? extractor
+                             : r.failed == SfxStep::OpenCabinet ? cabinet
+                                                                : output;
+    QCOMPARE(r.path, s(dir.filePath(culprit)));
     QCOMPARE(r.bytesWritten, quint64(0));
     QVERIFY(!r.cabinetRemoved);
     QCOMPARE(readFile(dir.filePath("c.cab")).size(), 5000);
@@ -157,6 +162,7 @@ void TestSfxJoin::fileSizeLimitKeepsCabinet()
     std::signal(SIGXFSZ, oldHandler);
     QCOMPARE(r.failed, SfxStep::WriteCabinet);
     QCOMPARE(r.error, EFBIG);
+    QCOMPARE(r.path, s(dir.filePath("c.exe")));
     QVERIFY(r.bytesWritten > 3000 && r.bytesWritten <= 4096);
     QVERIFY(r.outputRemoved);
     QVERIFY(!QFile::exists(dir.filePath("c.exe")));
@@ -179,6 +185,7 @@ void TestSfxJoin::inputsThatAreNotFilesAreRefused()
     r = joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")), s(dir.filePath("c.exe")));
     QCOMPARE(r.failed, SfxStep::OpenCabinet);
     QCOMPARE(r.error, ravelin::io::kNotRegularFile);
+    QCOMPARE(r.path, s(dir.filePath("c.cab")));
     QVERIFY(QFile::remove(dir.filePath("c.cab")));
     QVERIFY(writeFile(dir.filePath("c.cab"), randomBytes(5000, 10)));
     QVERIFY(!QFile::exists(dir.filePath("c.exe")));

@@ -541,6 +541,8 @@ private slots:
         } catch (const EInOutError& e) {
             QCOMPARE(e.errorCode(), ENOENT);
             QCOMPARE(e.path(), path("no such file.cab"));
+            QCOMPARE(e.result().failed, ravelin::crypto::IoStep::Open);
+            QVERIFY2(QByteArray(e.what()).startsWith("open "), e.what());
         }
         QVERIFY(!QFile::exists(out));
     }
@@ -568,6 +570,7 @@ private slots:
         } catch (const EInOutError& e) {
             QCOMPARE(e.errorCode(), error);
             QCOMPARE(e.path(), output);
+            QCOMPARE(e.result().failed, ravelin::crypto::IoStep::Create);
         }
         struct stat st {};
         QVERIFY(::stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
@@ -753,6 +756,8 @@ private slots:
                 QFAIL("no error");
             } catch (const EInOutError& e) {
                 QCOMPARE(e.errorCode(), EFBIG);
+                QCOMPARE(e.result().failed, ravelin::crypto::IoStep::Write);
+                QCOMPARE(e.result().path, out.toStdString());
             }
         }
         QVERIFY(readFile(out) == earlier);

@@ -242,7 +242,7 @@ void TestInfWriter::failureNamesStep()
         result = WriteInfFile(request);
     }
     QVERIFY(!result.ok());
-    QCOMPARE(int(result.failedStep), step);
+    QCOMPARE(int(result.failed), step);
     QCOMPARE(result.path, infFilePath(request));
     const QString shown = QFile::decodeName(QByteArray::fromStdString(infFilePath(request)));
     QCOMPARE(result.text(), text.contains("%1") ? text.arg(shown) : text);

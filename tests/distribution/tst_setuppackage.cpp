@@ -108,7 +108,7 @@ void TestSetupPackage::setupIniFailureText()
     request.cabinetName = "c";
     request.outputDirectory = bytes(dir.filePath("missing"));
     const Result result = WriteSetupIni(request);
-    QCOMPARE(result.failedStep, Step::CreateFile);
+    QCOMPARE(result.failed, Step::CreateFile);
     QCOMPARE(result.text(), "Cannot create file " + dir.filePath("missing") + "/setup.ini");
 }
 
@@ -169,7 +169,7 @@ void TestSetupPackage::encryptedInfWithoutInfFails()
     request.outputDirectory = bytes(dir.path());
     request.passPhrase = "sixteen chars ok";
     const Result result = WriteEncryptedInf(request);
-    QCOMPARE(result.failedStep, Step::OpenInput);
+    QCOMPARE(result.failed, Step::OpenInput);
     QCOMPARE(result.path, bytes(dir.filePath("tools.inf")));
     QVERIFY(!QFileInfo::exists(text(encryptedInfPath(request))));
 
@@ -231,7 +231,7 @@ void TestSetupPackage::extractFailures()
         ravelin::test::FileSizeLimit limit(setup.startsWith("limit") ? 32 : RLIM_INFINITY);
         QVERIFY(!ExtractResourceToFile("TESTTYPE", resource, bytes(target), &failure));
     }
-    QCOMPARE(int(failure.failedStep), step);
+    QCOMPARE(int(failure.failed), step);
     if (setup.isEmpty() || setup == "limit") {
         // Nothing is left behind: neither a new file nor the partial one.
         QVERIFY(!QFileInfo(target).exists() && !QFileInfo(target).isSymLink());
@@ -265,7 +265,7 @@ void TestSetupPackage::extractReplacesPlantedLink()
     const bool written = ExtractResourceToFile("TESTTYPE", "BLOB", bytes(setupExe), &failure);
     if (target == "/dev/full") {
         QVERIFY(!written);
-        QCOMPARE(failure.failedStep, Step::CreateFile);
+        QCOMPARE(failure.failed, Step::CreateFile);
         QCOMPARE(QFileInfo(setupExe).symLinkTarget(), target);
         struct stat st {};
         QVERIFY(::stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));

@@ -43,12 +43,14 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
     io::Fd ext = io::openForReading(extractor, &err);
     if (!ext) {
         result.failed = SfxStep::OpenExtractor;
+        result.path = extractor;
         result.error = err;
         return result;
     }
     io::Fd cab = io::openForReading(cabinet, &err);
     if (!cab) {
         result.failed = SfxStep::OpenCabinet;
+        result.path = cabinet;
         result.error = err;
         return result;
     }
@@ -57,6 +59,7 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
     if (::stat(output.c_str(), &existing) == 0 && ::fstat(ext.get(), &extStat) == 0 &&
         ::fstat(cab.get(), &cabStat) == 0 && (io::sameFile(existing, extStat) || io::sameFile(existing, cabStat))) {
         result.failed = SfxStep::CreateOutput;
+        result.path = output;
         result.error = EBUSY;
         return result;
     }
@@ -65,6 +68,7 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
     io::OutputFile out;
     if (!out.create(output)) {
         result.failed = SfxStep::CreateOutput;
+        result.path = output;
         result.error = out.error();
         return result;
     }
@@ -73,9 +77,11 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
     bool readFailed = false;
     if (int e = copyAll(ext.get(), out, buffer, result.bytesWritten, readFailed)) {
         result.failed = readFailed ? SfxStep::ReadExtractor : SfxStep::WriteExtractor;
+        result.path = readFailed ? extractor : output;
         result.error = e;
     } else if (int e2 = copyAll(cab.get(), out, buffer, result.bytesWritten, readFailed)) {
         result.failed = readFailed ? SfxStep::ReadCabinet : SfxStep::WriteCabinet;
+        result.path = readFailed ? cabinet : output;
         result.error = e2;
     }
 
@@ -83,12 +89,14 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
     const int cabClose = cab.close();
     if (result.ok() && (extClose || cabClose)) {
         result.failed = SfxStep::Close;
+        result.path = extClose ? extractor : cabinet;
         result.error = extClose ? extClose : cabClose;
     }
     if (result.ok() && !out.commit()) {
         result.failed = out.error() == ENOSPC || out.error() == EFBIG || out.error() == EDQUOT || out.error() == EIO
                             ? SfxStep::Close
                             : SfxStep::CreateOutput;
+        result.path = output;
         result.error = out.error();
     }
 

@@ -30,6 +30,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/io.h"
+
 namespace ravelin::sfx {
 
 inline constexpr std::size_t kBlockSize = 1024;
@@ -46,14 +48,13 @@ enum class SfxStep {
     Close,
 };
 
-struct SfxResult {
-    SfxStep failed = SfxStep::None;  // the step that failed; None when all went well
-    int error = 0;                   // errno of the failed step
+// failed: the step that failed (None when all went well); path: the file of
+// that step (the extractor, the cabinet or the output); error: its errno.
+struct SfxResult : io::StepResult<SfxStep> {
     std::uint64_t bytesWritten = 0;  // bytes that reached the output
     bool outputRemoved = false;      // the incomplete output was deleted
     bool cabinetRemoved = false;     // the cabinet was deleted after a good copy
 
-    bool ok() const { return failed == SfxStep::None; }
     // Whether the failure happened after copying began (a block or a close).
     bool copyFailed() const { return failed >= SfxStep::ReadExtractor; }
 };

@@ -13,8 +13,8 @@ std::string libraryText(int code) { return fci::FCIErrorText(code); }
 
 std::string Result::reason() const
 {
-    if (systemError)
-        return io::reasonText(systemError);
+    if (error)
+        return io::reasonText(error);
     if (libraryCode)
         return libraryText(libraryCode);
     switch (failed) {
@@ -24,6 +24,19 @@ std::string Result::reason() const
     default: return {};
     }
 }
+
+namespace {
+
+Result failure(Step step, const std::string& path, int error = 0)
+{
+    Result r;
+    r.failed = step;
+    r.path = path;
+    r.error = error;
+    return r;
+}
+
+} // namespace
 
 CabinetWriter::CabinetWriter() = default;
 
@@ -78,7 +91,7 @@ Result CabinetWriter::libraryFailure(Step step, const std::string& path) const
     r.failed = step;
     r.path = path;
     r.libraryCode = m_erf.erfOper;
-    r.systemError = m_erf.erfType;
+    r.error = m_erf.erfType;
     return r;
 }
 
@@ -91,12 +104,12 @@ Result CabinetWriter::open(const std::string& path, const Parameters& parameters
     const std::string dir = io::directoryPart(path);
     const std::string name = io::namePart(path);
     if (name.empty() || dir.size() >= fci::kCabTextSize || name.size() >= fci::kCabTextSize)
-        return {Step::Name, path, 0, 0};
+        return failure(Step::Name, path);
 
     // The library opens only files that exist: the cabinet is made under a
     // hidden name beside its final one, which the library then writes.
     if (!m_output.create(path) || !m_output.closeDescriptor())
-        return {Step::CreateCabinet, path, 0, m_output.error()};
+        return failure(Step::CreateCabinet, path, m_output.error());
 
     fci::CCAB ccab;
     ccab.cb = parameters.maxSize;
@@ -124,9 +137,9 @@ Result CabinetWriter::open(const std::string& path, const Parameters& parameters
 Result CabinetWriter::add(const std::string& source, const std::string& storedName)
 {
     if (!m_context || m_fatal)
-        return {Step::Misuse, m_path, 0, 0};
+        return failure(Step::Misuse, m_path);
     if (io::sameFile(source, m_path) || io::sameFile(source, m_output.temporaryPath()))
-        return {Step::SameFile, source, 0, 0};
+        return failure(Step::SameFile, source);
     if (m_progress) {
         Progress p;
         p.kind = Progress::FileStarting;
@@ -151,7 +164,7 @@ Result CabinetWriter::add(const std::string& source, const std::string& storedNa
 Result CabinetWriter::close()
 {
     if (!m_context)
-        return {Step::Misuse, m_path, 0, 0};
+        return failure(Step::Misuse, m_path);
     Result result;
     m_erf = fci::ERF{};
     if (!fci::FCIFlushCabinet(m_context, 0, nullptr, statusThunk))
@@ -165,7 +178,7 @@ Result CabinetWriter::close()
         return result;
     }
     if (!m_output.commit())
-        return {Step::Publish, m_path, 0, m_output.error()};
+        return failure(Step::Publish, m_path, m_output.error());
     return {};
 }
 

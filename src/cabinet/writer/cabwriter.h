@@ -58,13 +58,11 @@ enum class Step {
     Misuse,         // a call out of order (add before open, after a fatal failure)
 };
 
-struct Result {
-    Step failed = Step::None;
-    std::string path;     // the file the failed step worked on (a source, or the cabinet)
-    int libraryCode = 0;  // fci::FciError of a library step, else 0
-    int systemError = 0;  // errno (or io::kNotRegularFile) when the system gave one, else 0
+// failed: the step that failed; path: the file it worked on (a source, or the
+// cabinet); error: errno (or io::kNotRegularFile) when the system gave one.
+struct Result : io::StepResult<Step> {
+    int libraryCode = 0; // fci::FciError of a library step, else 0
 
-    bool ok() const { return failed == Step::None; }
     // The reason: the system's (strerror) when there is one, else the
     // library's text ("Failure opening file to be stored in cabinet").
     std::string reason() const;

@@ -112,10 +112,13 @@ struct Plan {
     QList<PlannedFile> files;
 };
 
-InstallResult failure(InstallStep step, const QString& reason, const QString& installDirectory = QString())
+InstallResult failure(InstallStep step, const QString& reason, const QString& installDirectory = QString(),
+                      const std::string& path = std::string(), int error = 0)
 {
     InstallResult r;
-    r.failedStep = step;
+    r.failed = step;
+    r.path = path;
+    r.error = error;
     r.reason = reason;
     r.installDirectory = installDirectory;
     return r;
@@ -289,8 +292,9 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
             cabinet = std::make_unique<cabreader::Cabinet>();
             std::string why;
             const std::string sourceDir = options.sourceDirectory.empty() ? std::string(".") : options.sourceDirectory;
-            if (!cabinet->open(sourceDir + "/" + bytes(file.cabinet), &why))
-                return failure(InstallStep::OpenCabinet, text(why), installDirectory);
+            const std::string cabinetPath = sourceDir + "/" + bytes(file.cabinet);
+            if (!cabinet->open(cabinetPath, &why))
+                return failure(InstallStep::OpenCabinet, text(why), installDirectory, cabinetPath);
         }
         const std::optional<std::size_t> entry = cabinet->find(bytes(file.source));
         if (!entry)
@@ -307,7 +311,7 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
         return failure(InstallStep::CreateDirectory,
                        QStringLiteral("cannot create the directory %1: %2")
                            .arg(text(root), QString::fromStdString(io::reasonText(why))),
-                       installDirectory);
+                       installDirectory, root, why);
     };
     const auto folderFailure = [&](std::size_t list, std::size_t failed, int why) {
         const PlannedDirectory& dir = plan.directories[qsizetype(list)];
@@ -318,11 +322,12 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
             return failure(InstallStep::CreateDirectory,
                            QStringLiteral("refusing the directory %1: %2 is a symbolic link")
                                .arg(text(folderDisplay[list]), text(where)),
-                           installDirectory);
-        return failure(InstallStep::CreateDirectory,
-                       QStringLiteral("cannot create the directory %1: %2: %3")
-                           .arg(text(folderDisplay[list]), text(where), QString::fromStdString(io::reasonText(why))),
-                       installDirectory);
+                           installDirectory, where, why);
+        return failure(
+            InstallStep::CreateDirectory,
+            QStringLiteral("cannot create the directory %1: %2: %3")
+                .arg(text(folderDisplay[list]), text(where), QString::fromStdString(io::reasonText(why))),
+            installDirectory, where, why);
     };
     for (std::size_t list = 0; list < folderDisplay.size(); ++list) {
         const PlannedDirectory& planned = plan.directories[qsizetype(list)];
@@ -347,7 +352,7 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
                     return failure(InstallStep::SameFile,
                                    QStringLiteral("refusing to write %1: it is the cabinet %2")
                                        .arg(text(filePath(file)), text(cabinet->path())),
-                                   installDirectory);
+                                   installDirectory, filePath(file));
         }
     }
 
@@ -379,7 +384,7 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
         }
         std::string why;
         if (!cabinet->extract(destinations, &result.written, &why)) {
-            result.failedStep = InstallStep::Extract;
+            result.failed = InstallStep::Extract;
             result.reason = text(why);
             return result;
         }
@@ -392,8 +397,10 @@ InstallResult installInf(const std::string& infPath, const InstallOptions& optio
     std::string content;
     int err = 0;
     if (!io::readSmallFile(infPath, &content, std::size_t(kMaxInfSize), &err))
-        return failure(InstallStep::ReadInf, QStringLiteral("cannot read %1: %2")
-                                                 .arg(text(infPath), QString::fromStdString(io::reasonText(err))));
+        return failure(InstallStep::ReadInf,
+                       QStringLiteral("cannot read %1: %2")
+                           .arg(text(infPath), QString::fromStdString(io::reasonText(err))),
+                       QString(), infPath, err);
     return installInfText(QByteArray::fromStdString(content), options);
 }
 

@@ -42,6 +42,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "platform/io.h"
 #include "setup/installer/installpaths.h"
 
 namespace ravelin::installer {
@@ -72,15 +73,15 @@ struct InstallOptions {
     std::string installDirectory;
 };
 
-struct InstallResult {
-    InstallStep failedStep = InstallStep::None;
+// failed: the step that failed (None on success); path: the file or folder
+// it worked on when there is one (bytes); error: the system's errno when it
+// gave one, else 0.
+struct InstallResult : io::StepResult<InstallStep> {
     QString reason;            // English, names what failed; empty on success
     QString installDirectory;  // the directory of the first file list, for
                                // display (also set when a later step failed)
     std::vector<std::string> written;  // full paths of the files written, in
                                        // the order they were completed
-
-    bool ok() const { return failedStep == InstallStep::None; }
 };
 
 // Runs [DefaultInstall] of the INF file at `infPath`.

@@ -142,7 +142,7 @@ private slots:
         w.abandon();
         QCOMPARE(int(r.failed), step);
         QVERIFY2(QString::fromStdString(r.path).contains(named), r.path.c_str());
-        QCOMPARE(r.systemError, error);
+        QCOMPARE(r.error, error);
         QVERIFY(!r.reason().empty());
         if (fault != "folder" && fault != "same file" && fault != "missing source" && fault != "pipe")
             QCOMPARE(test::readFile(path("out.cab")), earlier);

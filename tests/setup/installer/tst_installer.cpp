@@ -214,7 +214,7 @@ void TestInstaller::failuresWriteNothing()
 
     const InstallResult result = installInfText(inf, options(m_source, m_dest));
     QVERIFY(!result.ok());
-    QCOMPARE(int(result.failedStep), step);
+    QCOMPARE(int(result.failed), step);
     QVERIFY(!result.reason.isEmpty());
     QVERIFY(result.written.empty());
     QCOMPARE(ravelin::test::fileTree(m_root->path()), before);
@@ -228,16 +228,18 @@ void TestInstaller::unwritableDestinationIsReported()
     QVERIFY(writeFile(m_dest + "/blocked", "x"));
     InstallResult result =
         installInfText(infText("tools.cab", "blocked\\dir", {"readme.txt"}), options(m_source, m_dest));
-    QCOMPARE(result.failedStep, InstallStep::CreateDirectory);
+    QCOMPARE(result.failed, InstallStep::CreateDirectory);
     QCOMPARE(result.installDirectory, m_dest + "/blocked/dir");
     QVERIFY2(result.reason.contains(m_dest + "/blocked") && result.reason.endsWith("Not a directory"),
              qPrintable(result.reason));
+    QCOMPARE(result.error, ENOTDIR);
+    QVERIFY2(QString::fromStdString(result.path).endsWith("/blocked"), result.path.c_str());
 
     // A directory where a file should go: found before anything is written.
     QVERIFY(QDir().mkpath(m_dest + "/d/readme.txt/inner"));
     result =
         installInfText(infText("tools.cab", "d", {"empty.dat", "readme.txt"}), options(m_source, m_dest));
-    QCOMPARE(result.failedStep, InstallStep::Extract);
+    QCOMPARE(result.failed, InstallStep::Extract);
     QVERIFY2(result.reason.contains(m_dest + "/d/readme.txt"), qPrintable(result.reason));
     QVERIFY(result.written.empty());
     QVERIFY(!QFileInfo::exists(m_dest + "/d/empty.dat"));
@@ -340,7 +342,7 @@ void TestInstaller::plantedFolderLinkRefused()
 
     const InstallResult result = installInfText(infText("tools.cab", "myinstall\\directory", m_files.keys()),
                                                 options(m_source, m_dest));
-    QCOMPARE(result.failedStep, InstallStep::CreateDirectory);
+    QCOMPARE(result.failed, InstallStep::CreateDirectory);
     QVERIFY2(result.reason.endsWith(m_dest + "/" + link + " is a symbolic link"), qPrintable(result.reason));
     QVERIFY(result.written.empty());
     QCOMPARE(ravelin::test::fileTree(m_root->path()), before);
@@ -356,7 +358,7 @@ void TestInstaller::destinationThatIsTheCabinetRefused()
     const QStringList before = ravelin::test::fileTree(m_root->path());
     const InstallResult result = installInfText(infText("tools.cab", "package", {"readme.txt", "tools.cab"}),
                                                 options(m_source, m_root->path()));
-    QCOMPARE(result.failedStep, InstallStep::SameFile);
+    QCOMPARE(result.failed, InstallStep::SameFile);
     QVERIFY2(result.reason.contains(m_source + "/tools.cab"), qPrintable(result.reason));
     QVERIFY(result.written.empty());
     QCOMPARE(readFile(m_source + "/tools.cab"), cabinet);
