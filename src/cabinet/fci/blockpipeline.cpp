@@ -6,62 +6,6 @@
 
 namespace ravelin::fci {
 
-namespace {
-
-// Level 6 with the largest hash memory: the usual speed/size balance; the
-// preset dictionary is what gains over writers that restart every block.
-constexpr int kLevel = 6;
-constexpr int kMemLevel = 9;
-
-struct AllocPair {
-    PFNFCIALLOC alloc;
-    PFNFCIFREE release;
-};
-
-voidpf zAlloc(voidpf opaque, uInt items, uInt size)
-{
-    const auto* pair = static_cast<const AllocPair*>(opaque);
-    const uint64_t bytes = uint64_t(items) * size;
-    if (bytes > 0xFFFFFFFFu)
-        return Z_NULL;
-    return pair->alloc(uint32_t(bytes));
-}
-
-void zFree(voidpf opaque, voidpf address)
-{
-    static_cast<const AllocPair*>(opaque)->release(address);
-}
-
-inline void le16(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-}  // namespace
-
-MszipEncoder::~MszipEncoder()
-{
-    if (m_ready)
-        deflateEnd(&m_z);
-    if (m_z.opaque)
-        m_free(m_z.opaque);
-}
-
-bool MszipEncoder::init(PFNFCIALLOC alloc, PFNFCIFREE release)
-{
-    m_alloc = alloc;
-    m_free = release;
-    m_z.zalloc = zAlloc;
-    m_z.zfree = zFree;
-    void* pair = alloc(sizeof(AllocPair));
-    if (!pair)
-        return false;
-    m_z.opaque = new (pair) AllocPair{alloc, release};
-    m_ready = deflateInit2(&m_z, kLevel, Z_DEFLATED, -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY) == Z_OK;
-    return m_ready;
-}
-
 void MszipEncoder::encode(Block& b)
 {
     using namespace format;
@@ -75,36 +19,11 @@ void MszipEncoder::encode(Block& b)
     } else {
         data[0] = 'C';
         data[1] = 'K';
-        bool stored = true;
-        if (deflateReset(&m_z) != Z_OK) {
+        static_assert(DeflateEncoder::bound(kBlockSize) + 2 <= kMaxBlockData);
+        bool stored = false;
+        cbData = 2 + m_deflate.encode(b.dict, b.dictLen, b.in, b.inLen, data + 2, &stored);
+        if (stored && b.failIncompressible)
             b.error = kErrMciFail;
-        } else if (b.dictLen && deflateSetDictionary(&m_z, b.dict, b.dictLen) != Z_OK) {
-            b.error = kErrMciFail;
-        } else {
-            m_z.next_in = b.in;
-            m_z.avail_in = b.inLen;
-            m_z.next_out = data + 2;
-            // One byte less than a stored block: anything that does not fit
-            // would not have shrunk.
-            m_z.avail_out = b.inLen + 5 - 1;
-            const int rc = deflate(&m_z, Z_FINISH);
-            if (rc == Z_STREAM_END) {
-                stored = false;
-                cbData = 2 + uint32_t(m_z.total_out);
-            } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
-                b.error = kErrMciFail;
-            }
-        }
-        if (stored && b.error == kErrNone) {
-            if (b.failIncompressible)
-                b.error = kErrMciFail;
-            // A stored deflate block: BFINAL=1, BTYPE=00, then LEN and NLEN.
-            data[2] = 0x01;
-            le16(data + 3, b.inLen);
-            le16(data + 5, ~b.inLen & 0xFFFF);
-            std::memcpy(data + 7, b.in, b.inLen);
-            cbData = b.inLen + kMszipOverhead;
-        }
     }
     if (b.error != kErrNone)
         return;

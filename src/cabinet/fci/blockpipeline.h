@@ -3,7 +3,7 @@
 //
 // A slot carries the data of one job and receives its finished CFDATA
 // records. An MSZIP (or stored) job is one block, deflated on its own with
-// the previous block's plaintext as preset dictionary; that dictionary is
+// the previous block's plaintext as its history (deflateencoder.h); that dictionary is
 // known when the block is handed over, so such jobs are independent. An LZX
 // job is up to lzx::kGroupFrames frames of one folder, and a folder's jobs
 // must run in order on the folder's own encoder (its window and state): a
@@ -23,9 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include <zlib.h>
-
 #include "cabinet/fci/cabformat.h"
+#include "cabinet/fci/deflateencoder.h"
 #include "cabinet/fci/fci.h"
 #include "cabinet/fci/lzxencoder.h"
 
@@ -65,23 +64,16 @@ struct Block {
     uint32_t frames() const { return inLen ? (inLen + format::kBlockSize - 1) / format::kBlockSize : 0; }
 };
 
-// One raw-deflate stream, reused for every block it compresses.
+// One deflate encoder, reused for every block it compresses.
 class MszipEncoder {
 public:
-    MszipEncoder() = default;
-    ~MszipEncoder();
-    MszipEncoder(const MszipEncoder&) = delete;
-    MszipEncoder& operator=(const MszipEncoder&) = delete;
-    // zlib's memory comes from `alloc`/`release` (called now, on this thread).
-    bool init(PFNFCIALLOC alloc, PFNFCIFREE release);
+    // The tables come from `alloc`/`release` (called now, on this thread).
+    bool init(PFNFCIALLOC alloc, PFNFCIFREE release) { return m_deflate.init(alloc, release); }
     // Fills the records and the error of b (one record) from the rest of b.
     void encode(Block& b);
 
 private:
-    z_stream m_z{};
-    bool m_ready = false;
-    PFNFCIALLOC m_alloc = nullptr;
-    PFNFCIFREE m_free = nullptr;
+    DeflateEncoder m_deflate;
 };
 
 class BlockPipeline {
