@@ -99,15 +99,16 @@ int main(int argc, char** argv)
     const long sizeOurs = sizeOf(work / "ours.cab"), sizeGcab = sizeOf(work / "gcab.cab");
     double load[1] = {0};
     getloadavg(load, 1);
-    std::printf("\nmedians of %d rounds; %ld processors, load average %.1f\n", kRounds, sysconf(_SC_NPROCESSORS_ONLN),
-                load[0]);
+    std::printf("\nmedians of %d rounds; %ld processors, load average %.1f\n", kRounds,
+                sysconf(_SC_NPROCESSORS_ONLN), load[0]);
     std::printf("%-22s %10s %10s %14s %10s\n", "", "wall s", "cpu s", "cabinet bytes", "max RSS MB");
     std::printf("%-22s %10.3f %10.3f %14ld %10.1f\n", "ravelin-cab n", bestOurs, cpuOurs, sizeOurs,
                 rssOurs / 1024.0);
     std::printf("%-22s %10.3f %10.3f %14ld %10.1f\n", "gcab -c -z", bestGcab, cpuGcab, sizeGcab,
                 rssGcab / 1024.0);
-    std::printf("%-22s %10.2fx %9.2fx %13.3fx   (goals: wall <= 0.40x, cpu <= 0.60x, size <= 0.95x)\n", "ravelin / gcab",
-                bestOurs / bestGcab, cpuOurs / cpuGcab, double(sizeOurs) / double(sizeGcab));
+    std::printf("%-22s %10.2fx %9.2fx %13.3fx   (goals: wall <= 0.40x, cpu <= 0.60x, size <= 0.95x)\n",
+                "ravelin / gcab", bestOurs / bestGcab, cpuOurs / cpuGcab,
+                double(sizeOurs) / double(sizeGcab));
     std::printf("cabextract -t on ravelin's cabinet: %s\n", check.status == 0 ? "OK" : "FAILED");
 
     int rc = check.status == 0 ? 0 : 1;

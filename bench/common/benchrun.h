@@ -54,7 +54,7 @@ inline RunResult run(const std::vector<std::string>& argv, const fs::path& cwd, 
 // Regular files (no links) below `root`, in name order, until `budget`
 // bytes; files over `maxFile` bytes are passed over.
 inline void collect(const fs::path& root, uint64_t budget, uint64_t maxFile, std::vector<fs::path>* out,
-             uint64_t* total)
+                    uint64_t* total)
 {
     std::vector<fs::path> all;
     std::error_code ec;

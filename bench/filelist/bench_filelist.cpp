@@ -21,7 +21,9 @@ int main(int argc, char** argv)
     QStringList paths;
     const char* exts[] = {".txt", ".exe", ".dll", ".cab", ".ini", ".png", ".zzq", ""};
     for (int i = 0; i < count; ++i) {
-        const QString p = dir.filePath(QStringLiteral("file%1%2").arg(count - i, 5, 10, QLatin1Char('0')).arg(QLatin1String(exts[i % 8])));
+        const QString p = dir.filePath(QStringLiteral("file%1%2")
+                                           .arg(count - i, 5, 10, QLatin1Char('0'))
+                                           .arg(QLatin1String(exts[i % 8])));
         QFile f(p);
         if (!f.open(QIODevice::WriteOnly))
             return 1;

@@ -29,15 +29,15 @@
 #include "cabinet/builder.h"
 #include "cabinet/filelist.h"
 #include "cabinet/form8.h"
-#include "platform/io.h"
-#include "tools/form5.h"
 #include "crypto/window/form9.h"
 #include "distribution/wizard/form7.h"
 #include "platform/constants.h"
+#include "platform/io.h"
 #include "platform/paths.h"
 #include "settings/form2.h"
 #include "settings/placement.h"
 #include "tools/form4.h"
+#include "tools/form5.h"
 #include "tools/form6.h"
 #include "tools/nativepath.h"
 #include "ui/icons.h"
@@ -76,7 +76,7 @@ QFrame* makeSeparator(QWidget* parent)
     line->setFixedWidth(4);
     return line;
 }
-}  // namespace
+} // namespace
 
 bool TForm1::startupQueriesNewCabinet(const QStringList& arguments)
 {
@@ -86,8 +86,7 @@ bool TForm1::startupQueriesNewCabinet(const QStringList& arguments)
     return true;
 }
 
-TForm1::TForm1(const QStringList& arguments, QWidget* parent)
-    : QMainWindow(parent), m_arguments(arguments)
+TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(parent), m_arguments(arguments)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
@@ -305,7 +304,8 @@ void TForm1::buildMenus()
     connect(organise, &QAction::triggered, this, &TForm1::OrganiseClick);
     QAction* encrypt = makeAction(QStringLiteral("EncryptDecrypt1"), QStringLiteral("Encrypt / &Decrypt"));
     connect(encrypt, &QAction::triggered, this, &TForm1::EncryptClick);
-    QAction* wizard = makeAction(QStringLiteral("DistributionWizard1"), QStringLiteral("Distribution &Wizard"));
+    QAction* wizard =
+        makeAction(QStringLiteral("DistributionWizard1"), QStringLiteral("Distribution &Wizard"));
     connect(wizard, &QAction::triggered, this, &TForm1::WizardClick);
     tools->addAction(organise);
     tools->addAction(encrypt);
@@ -397,9 +397,18 @@ void TForm1::buildMenus()
     addAction(contents);
 }
 
-QString TForm1::cabinetName() const { return Edit1->text(); }
-QString TForm1::outputDirectory() const { return Edit2->text(); }
-bool TForm1::selfExtracting() const { return CheckBox1->isChecked(); }
+QString TForm1::cabinetName() const
+{
+    return Edit1->text();
+}
+QString TForm1::outputDirectory() const
+{
+    return Edit2->text();
+}
+bool TForm1::selfExtracting() const
+{
+    return CheckBox1->isChecked();
+}
 
 QStringList TForm1::fileNamesLastFirst() const
 {
@@ -454,7 +463,7 @@ bool isCabinetFile(const QString& path)
     return fd && io::readAll(fd.get(), magic, sizeof magic) == 4 && std::memcmp(magic, "MSCF", 4) == 0;
 }
 
-}  // namespace
+} // namespace
 
 void TForm1::FormActivate()
 {
@@ -482,7 +491,10 @@ void TForm1::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void TForm1::restorePlacement() { settings::restorePlacement(this); }
+void TForm1::restorePlacement()
+{
+    settings::restorePlacement(this);
+}
 
 void TForm1::savePlacement()
 {
@@ -521,7 +533,10 @@ void TForm1::showNewCabDialog()
     }
 }
 
-void TForm1::AddFilesClick() { ListView1->addFromDialog(this); }
+void TForm1::AddFilesClick()
+{
+    ListView1->addFromDialog(this);
+}
 
 void TForm1::CompressFilesClick()
 {
@@ -549,9 +564,9 @@ void TForm1::DoCabStuffNow()
 {
     // The builder reports its own failures; the self-extracting output
     // follows only a cabinet that was completed.
-    const cabinet::BuildResult result = cabinet::builderFor(this)->DoCabStuffNow(
-        {this, ProgressBar1, StatusBar1}, fullPathsLastFirst(), cabinetName(), outputDirectory(),
-        CheckBox1->isChecked());
+    const cabinet::BuildResult result =
+        cabinet::builderFor(this)->DoCabStuffNow({this, ProgressBar1, StatusBar1}, fullPathsLastFirst(),
+                                                 cabinetName(), outputDirectory(), CheckBox1->isChecked());
     if (result.completed && CheckBox1->isChecked())
         makeSX();
 }
@@ -562,13 +577,25 @@ void TForm1::makeSX()
     cabinet::makeSX(this, m_extractorPath, outputDirectory(), cabinetName());
 }
 
-void TForm1::AIPerform() { CheckBox1->setChecked(cabinet::AIPerform()); }
+void TForm1::AIPerform()
+{
+    CheckBox1->setChecked(cabinet::AIPerform());
+}
 
-void TForm1::AINextStep(bool selfExtracting) { cabinet::AINextStep(selfExtracting); }
+void TForm1::AINextStep(bool selfExtracting)
+{
+    cabinet::AINextStep(selfExtracting);
+}
 
-void TForm1::EncryptClick() { crypto::runEncryptWindow(this); }
+void TForm1::EncryptClick()
+{
+    crypto::runEncryptWindow(this);
+}
 
-void TForm1::OrganiseClick() { tools::runOrganiseWindow(this); }
+void TForm1::OrganiseClick()
+{
+    tools::runOrganiseWindow(this);
+}
 
 void TForm1::WizardClick()
 {
@@ -576,19 +603,40 @@ void TForm1::WizardClick()
     distribution::runWizard(this, cabinetName(), outputDirectory(), fileNamesLastFirst());
 }
 
-void TForm1::GetInfoClick() { tools::runCabinetInfo(this); }
+void TForm1::GetInfoClick()
+{
+    tools::runCabinetInfo(this);
+}
 
-void TForm1::HelpClick() { ui::prompter().showHelp(0); }
+void TForm1::HelpClick()
+{
+    ui::prompter().showHelp(0);
+}
 
-void TForm1::AboutClick() { settings::runAbout(this); }
+void TForm1::AboutClick()
+{
+    settings::runAbout(this);
+}
 
-void TForm1::ExitClick() { close(); }
+void TForm1::ExitClick()
+{
+    close();
+}
 
-void TForm1::DeleteFilesClick() { ListView1->deleteSelected(); }
+void TForm1::DeleteFilesClick()
+{
+    ListView1->deleteSelected();
+}
 
-void TForm1::ClearListClick() { ListView1->clear(); }
+void TForm1::ClearListClick()
+{
+    ListView1->clear();
+}
 
-void TForm1::ToolBarClick() { Panel1->setVisible(action(QStringLiteral("ToolBar1"))->isChecked()); }
+void TForm1::ToolBarClick()
+{
+    Panel1->setVisible(action(QStringLiteral("ToolBar1"))->isChecked());
+}
 
 void TForm1::ToolTipsClick()
 {
@@ -597,7 +645,10 @@ void TForm1::ToolTipsClick()
         m_buttons[i]->setToolTip(on ? m_hints[i] : QString());
 }
 
-void TForm1::openWebPage(const QString& url) { ui::prompter().openUrl(QUrl(url)); }
+void TForm1::openWebPage(const QString& url)
+{
+    ui::prompter().openUrl(QUrl(url));
+}
 
 void TForm1::openMail(const QString& address)
 {
@@ -644,4 +695,4 @@ void TForm1::addDroppedFiles(const QList<QUrl>& urls)
     }
 }
 
-}  // namespace ravelin::app
+} // namespace ravelin::app

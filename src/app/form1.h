@@ -3,8 +3,8 @@
 // the three cabinet settings (hidden Edit1 name, Edit2 output directory,
 // CheckBox1 self-extracting flag), the toolbar, menus and status strip, and
 // reaches every other window. Threads: user-interface thread only.
-#include <QMainWindow>
 #include <QList>
+#include <QMainWindow>
 #include <QStringList>
 
 class QAction;
@@ -41,15 +41,15 @@ public:
     static QStringList fileArguments(const QStringList& arguments);
 
     // --- the cabinet settings and state other windows read --------------
-    QLineEdit* Edit1 = nullptr;      // cabinet name, as typed
-    QLineEdit* Edit2 = nullptr;      // output directory
-    QCheckBox* CheckBox1 = nullptr;  // "Self-Extracting"
+    QLineEdit* Edit1 = nullptr;     // cabinet name, as typed
+    QLineEdit* Edit2 = nullptr;     // output directory
+    QCheckBox* CheckBox1 = nullptr; // "Self-Extracting"
     cabinet::TListView* ListView1 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
-    QLabel* Label1 = nullptr;        // "Compressing Files..." under the status bar
+    QLabel* Label1 = nullptr; // "Compressing Files..." under the status bar
     ui::PanelStatusBar* StatusBar1 = nullptr;
     QFrame* Bevel1 = nullptr;
-    QWidget* Panel1 = nullptr;       // the toolbar strip
+    QWidget* Panel1 = nullptr; // the toolbar strip
     QWidget* StatusStrip = nullptr;
 
     QString cabinetName() const;
@@ -68,10 +68,10 @@ public:
     QAction* action(const QString& objectName) const;
 
     // --- work methods ----------------------------------------------------
-    void DoCabStuffNow();  // the cabinet build
-    void makeSX();         // self-extracting output after a good build
-    void AIPerform();      // applies the learned self-extract default
-    void AINextStep(bool selfExtracting);  // learns from this build
+    void DoCabStuffNow();                 // the cabinet build
+    void makeSX();                        // self-extracting output after a good build
+    void AIPerform();                     // applies the learned self-extract default
+    void AINextStep(bool selfExtracting); // learns from this build
 
 public slots:
     void NewCabClick();
@@ -129,4 +129,4 @@ private:
     QActionGroup* m_viewGroup = nullptr;
 };
 
-}  // namespace ravelin::app
+} // namespace ravelin::app

@@ -40,7 +40,7 @@ bool answeredWithoutWindow(int argc, char** argv, int* exitCode)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void configureApplication()
 {
@@ -69,4 +69,4 @@ int runApplication(int argc, char** argv)
     return app.exec();
 }
 
-}  // namespace ravelin::app
+} // namespace ravelin::app

@@ -9,4 +9,4 @@ namespace ravelin::app {
 void configureApplication();
 
 int runApplication(int argc, char** argv);
-}
+} // namespace ravelin::app

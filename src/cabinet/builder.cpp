@@ -4,7 +4,6 @@
 #include <QProgressBar>
 #include <QWidget>
 
-
 #include "platform/constants.h"
 #include "platform/io.h"
 #include "platform/paths.h"
@@ -16,13 +15,22 @@ namespace {
 
 constexpr int kMaxTextBytes = fci::kCabTextSize - 1;
 
-void errorBox(QWidget* owner, const QString& text) { ui::showMessage(owner, text, ui::Icon::Error, ui::Ok); }
+void errorBox(QWidget* owner, const QString& text)
+{
+    ui::showMessage(owner, text, ui::Icon::Error, ui::Ok);
+}
 
-QString text(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+QString text(const std::string& bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
 
-}  // namespace
+} // namespace
 
-QString errorText(int code) { return QString::fromStdString(cabwriter::libraryText(code)); }
+QString errorText(int code)
+{
+    return QString::fromStdString(cabwriter::libraryText(code));
+}
 
 CabinetBuilder::CabinetBuilder(QObject* parent) : QObject(parent)
 {
@@ -33,13 +41,15 @@ CabinetBuilder::~CabinetBuilder() = default;
 
 CabinetBuilder* builderFor(QObject* window)
 {
-    if (auto* b = window->findChild<CabinetBuilder*>(QStringLiteral("CabinetBuilder"), Qt::FindDirectChildrenOnly))
+    if (auto* b =
+            window->findChild<CabinetBuilder*>(QStringLiteral("CabinetBuilder"), Qt::FindDirectChildrenOnly))
         return b;
     return new CabinetBuilder(window);
 }
 
-BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& files, const QString& cabinetName,
-                                          const QString& outputDirectory, bool selfExtracting)
+BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& files,
+                                          const QString& cabinetName, const QString& outputDirectory,
+                                          bool selfExtracting)
 {
     BuildResult result;
     // 1. The cabinet path: the separator is always inserted.
@@ -48,7 +58,8 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& f
     const std::string cabinetBytes = QFile::encodeName(path).toStdString();
     // The library's record holds 255 bytes of each; refuse longer ones
     // before anything is written.
-    if (io::namePart(cabinetBytes).size() > kMaxTextBytes || io::directoryPart(cabinetBytes).size() > kMaxTextBytes) {
+    if (io::namePart(cabinetBytes).size() > kMaxTextBytes ||
+        io::directoryPart(cabinetBytes).size() > kMaxTextBytes) {
         errorBox(w.owner, QStringLiteral("The cabinet name and the output directory may have at most %1 "
                                          "characters each. Aborting...")
                               .arg(kMaxTextBytes));
@@ -57,20 +68,23 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& f
 
     // An output must never be one of the inputs: compressing the cabinet (or
     // the self-extracting file made from it) into itself would destroy it.
-    const std::string exeBytes = QFile::encodeName(paths::changeExtension(path, QStringLiteral(".exe"))).toStdString();
+    const std::string exeBytes =
+        QFile::encodeName(paths::changeExtension(path, QStringLiteral(".exe"))).toStdString();
     for (const QString& entry : files) {
         const std::string source = QFile::encodeName(entry).toStdString();
         if (io::sameFile(source, cabinetBytes) || (selfExtracting && io::sameFile(source, exeBytes))) {
-            errorBox(w.owner, QStringLiteral("The file %1 is the output of this build and cannot be compressed "
-                                             "into it. Remove it from the list. Aborting...")
-                                  .arg(entry));
+            errorBox(w.owner,
+                     QStringLiteral("The file %1 is the output of this build and cannot be compressed "
+                                    "into it. Remove it from the list. Aborting...")
+                         .arg(entry));
             return result;
         }
     }
 
     if (m_writer.isOpen()) {
         // 3. A cabinet of an earlier build is still open: it is reused.
-        ui::showMessage(w.owner, QStringLiteral("There is a cabinet file open. Close it before opening a new one."),
+        ui::showMessage(w.owner,
+                        QStringLiteral("There is a cabinet file open. Close it before opening a new one."),
                         ui::Icon::None, ui::Ok, QString::fromLatin1(kApplicationTitle));
         result.cabinetPath = m_currentCabinetPath;
     } else {
@@ -103,8 +117,9 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& f
         const cabwriter::Result added = m_writer.add(source, io::namePart(source));
         if (!added.ok()) {
             result.failedFiles.append(entry);
-            failures.append(entry + QStringLiteral(": ") +
-                            (added.libraryCode ? errorText(added.libraryCode) : QString::fromStdString(added.reason())));
+            failures.append(
+                entry + QStringLiteral(": ") +
+                (added.libraryCode ? errorText(added.libraryCode) : QString::fromStdString(added.reason())));
         }
     }
     w.statusBar->show();
@@ -117,7 +132,8 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& f
     bool ok = true;
     const cabwriter::Result closed = m_writer.close();
     switch (closed.failed) {
-    case cabwriter::Step::None: break;
+    case cabwriter::Step::None:
+        break;
     case cabwriter::Step::Flush:
         ok = false;
         errorBox(w.owner, QStringLiteral("The flush of the cabinet failed. ") + QStringLiteral("Code:") +
@@ -140,4 +156,4 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& f
     return result;
 }
 
-}  // namespace ravelin::cabinet
+} // namespace ravelin::cabinet

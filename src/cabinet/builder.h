@@ -38,7 +38,7 @@ public:
     };
 
     explicit CabinetBuilder(QObject* parent = nullptr);
-    ~CabinetBuilder() override;  // abandons a cabinet left open
+    ~CabinetBuilder() override; // abandons a cabinet left open
 
     // One build with the given settings and the list's current rows. The
     // cabinet is written under a hidden name beside its final path and
@@ -63,7 +63,7 @@ public:
 
 private:
     QString m_currentCabinetPath;
-    cabwriter::CabinetWriter m_writer;  // open while a build runs
+    cabwriter::CabinetWriter m_writer; // open while a build runs
     QStringList m_pathList;
     unsigned m_threads = 0;
 };
@@ -74,4 +74,4 @@ CabinetBuilder* builderFor(QObject* window);
 // The message text for a library error code, as the flush message shows it.
 QString errorText(int code);
 
-}  // namespace ravelin::cabinet
+} // namespace ravelin::cabinet

@@ -49,7 +49,7 @@ public:
     QString subItem(int row, int index) const;
     QString fullPath(int row) const;
     QIcon rowIcon(int row) const;
-    QList<int> selectedRows() const;  // ascending
+    QList<int> selectedRows() const; // ascending
     void selectRow(int row, bool selected = true);
     void clearSelection();
 
@@ -136,4 +136,4 @@ private:
     QString m_lastFolder;
 };
 
-}  // namespace ravelin::cabinet
+} // namespace ravelin::cabinet

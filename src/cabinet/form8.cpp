@@ -29,9 +29,12 @@ constexpr int kClientHeight = 177;
 const char* const kAIInt = "AIInt";
 const char* const kAISetting = "AISetting";
 
-}  // namespace
+} // namespace
 
-QString captionFor(const QString& name) { return name + QStringLiteral(" - ") + QString::fromLatin1(kApplicationTitle); }
+QString captionFor(const QString& name)
+{
+    return name + QStringLiteral(" - ") + QString::fromLatin1(kApplicationTitle);
+}
 
 TForm8::TForm8(QWidget* parent, const CabinetSettings& settings) : QDialog(parent), m_settings(settings)
 {
@@ -141,9 +144,9 @@ sfx::SfxResult makeSX(QWidget* parent, const QString& extractorPath, const QStri
 {
     const QString cabinet = cabinetPathFor(directory, name);
     const QString output = selfExtractingPathFor(directory, name);
-    const sfx::SfxResult result = sfx::joinSelfExtracting(
-        QFile::encodeName(extractorPath).toStdString(), QFile::encodeName(cabinet).toStdString(),
-        QFile::encodeName(output).toStdString());
+    const sfx::SfxResult result = sfx::joinSelfExtracting(QFile::encodeName(extractorPath).toStdString(),
+                                                          QFile::encodeName(cabinet).toStdString(),
+                                                          QFile::encodeName(output).toStdString());
 
     const QString cannotFind = QStringLiteral("Ravelin cannot find file ");
     switch (result.failed) {
@@ -163,7 +166,8 @@ sfx::SfxResult makeSX(QWidget* parent, const QString& extractorPath, const QStri
         ui::showMessage(parent, cannotFind + cabinet);
         break;
     case sfx::SfxStep::Close:
-        ui::showMessage(parent, QStringLiteral("There was an error trying to close a file - Please try again"));
+        ui::showMessage(parent,
+                        QStringLiteral("There was an error trying to close a file - Please try again"));
         break;
     }
     return result;
@@ -190,4 +194,4 @@ int AINextStep(bool selfExtracting)
     return int(n);
 }
 
-}  // namespace ravelin::cabinet
+} // namespace ravelin::cabinet

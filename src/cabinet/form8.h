@@ -24,8 +24,8 @@ namespace ravelin::cabinet {
 // The three cabinet settings the main window keeps and only this dialog
 // fills: handed in as they are, handed back when "&OK" accepts.
 struct CabinetSettings {
-    QString name;       // cabinet name, exactly as typed
-    QString directory;  // output directory, exactly as typed
+    QString name;      // cabinet name, exactly as typed
+    QString directory; // output directory, exactly as typed
     bool selfExtracting = false;
 };
 
@@ -113,4 +113,4 @@ bool AIPerform();
 // Returns the new counter.
 int AINextStep(bool selfExtracting);
 
-}  // namespace ravelin::cabinet
+} // namespace ravelin::cabinet

@@ -1,10 +1,10 @@
 // ravelin-cab n: build a cabinet.
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <dirent.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,13 +52,13 @@ struct Progress {
 // What "n" was asked to do.
 struct NewOptions {
     std::string cabinet;
-    std::vector<std::string> inputs;  // FILE operands and --files-from entries, in order
-    std::string extractor;            // --sfx: join this extractor and the cabinet into CABINET's name + ".exe"
-    bool recursive = false;           // -r
-    bool fullPaths = false;           // -p (or -P)
-    std::string stripPrefix;          // -P
-    bool quiet = false;               // -q
-    bool verbose = false;             // -v
+    std::vector<std::string> inputs; // FILE operands and --files-from entries, in order
+    std::string extractor;   // --sfx: join this extractor and the cabinet into CABINET's name + ".exe"
+    bool recursive = false;  // -r
+    bool fullPaths = false;  // -p (or -P)
+    std::string stripPrefix; // -P
+    bool quiet = false;      // -q
+    bool verbose = false;    // -v
     cabwriter::Parameters parameters;
 };
 
@@ -84,7 +84,8 @@ bool compressionType(const std::string& text, uint16_t* type)
     if (text.rfind("lzx", 0) != 0)
         return false;
     if (text.size() > 3) {
-        if (text[3] != ':' || text.size() != 6 || text[4] < '0' || text[4] > '9' || text[5] < '0' || text[5] > '9')
+        if (text[3] != ':' || text.size() != 6 || text[4] < '0' || text[4] > '9' || text[5] < '0' ||
+            text[5] > '9')
             return false;
         window = (text[4] - '0') * 10 + (text[5] - '0');
     }
@@ -217,18 +218,20 @@ std::string storedPath(std::string path, const std::string& stripPrefix)
 bool collect(const std::string& path, const NewOptions& options, dev_t device, bool top,
              std::vector<Entry>* entries)
 {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
         if (top) {
             // A missing operand is reported when it is added, as before.
-            entries->push_back({path, options.fullPaths ? storedPath(path, options.stripPrefix) : io::namePart(path)});
+            entries->push_back(
+                {path, options.fullPaths ? storedPath(path, options.stripPrefix) : io::namePart(path)});
             return true;
         }
         error("cannot read " + io::describe(path, errno));
         return false;
     }
     if (S_ISLNK(st.st_mode) && top && ::stat(path.c_str(), &st) != 0) {
-        entries->push_back({path, options.fullPaths ? storedPath(path, options.stripPrefix) : io::namePart(path)});
+        entries->push_back(
+            {path, options.fullPaths ? storedPath(path, options.stripPrefix) : io::namePart(path)});
         return true;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -237,7 +240,7 @@ bool collect(const std::string& path, const NewOptions& options, dev_t device, b
             return false;
         }
         if (!top && st.st_dev != device)
-            return true;  // another volume: not entered
+            return true; // another volume: not entered
         DIR* dir = ::opendir(path.c_str());
         if (!dir) {
             error("cannot read the folder " + io::describe(path, errno));
@@ -332,7 +335,8 @@ int runNew(const Args& args)
         std::sort(names.begin(), names.end());
         for (std::size_t i = 1; i < names.size(); ++i)
             if (names[i] == names[i - 1] && (i < 2 || names[i - 2] != names[i]) && !options.quiet)
-                std::fprintf(stderr, "ravelin-cab: warning: %s is stored more than once\n", escaped(names[i]).c_str());
+                std::fprintf(stderr, "ravelin-cab: warning: %s is stored more than once\n",
+                             escaped(names[i]).c_str());
     }
 
     Progress progress;
@@ -379,13 +383,12 @@ int runNew(const Args& args)
         // Extractor bytes, then the cabinet's; the cabinet goes only after a good copy.
         const sfx::SfxResult joined = sfx::joinSelfExtracting(options.extractor, options.cabinet, exe);
         if (!joined.ok()) {
-            const std::string& culprit = joined.failed == sfx::SfxStep::OpenExtractor ||
-                                                 joined.failed == sfx::SfxStep::ReadExtractor
-                                             ? options.extractor
-                                             : joined.failed == sfx::SfxStep::OpenCabinet ||
-                                                       joined.failed == sfx::SfxStep::ReadCabinet
-                                                   ? options.cabinet
-                                                   : exe;
+            const std::string& culprit =
+                joined.failed == sfx::SfxStep::OpenExtractor || joined.failed == sfx::SfxStep::ReadExtractor
+                    ? options.extractor
+                : joined.failed == sfx::SfxStep::OpenCabinet || joined.failed == sfx::SfxStep::ReadCabinet
+                    ? options.cabinet
+                    : exe;
             error("cannot make " + exe + ": " + sfx::stepName(joined.failed) + " " + culprit + ": " +
                   io::reasonText(joined.error) + "; " + options.cabinet + " is kept");
             status = kExitFailure;
@@ -395,16 +398,19 @@ int runNew(const Args& args)
 }
 
 const Registration newCommand({
-    "n", "n [OPTIONS] CABINET FILE...",
+    "n",
+    "n [OPTIONS] CABINET FILE...",
     "write CABINET (MSZIP unless -m says otherwise) holding the FILEs in the order given, under their bare "
     "names (with -p, their paths); with --sfx, join EXTRACTOR and it into CABINET's name with .exe instead. "
     "With SOURCE_DATE_EPOCH set, later file dates are clamped to it and all dates are taken in UTC",
     runNew,
     {
-        {"recursive", 'r', nullptr, "add what folders hold: sorted by name, hidden files included, links not "
-                                    "followed, staying on the folder's volume"},
-        {"full-path", 'p', nullptr, "store each path as given, relative, with \\ between folders (a leading / "
-                                    "and . dropped; .. refused)"},
+        {"recursive", 'r', nullptr,
+         "add what folders hold: sorted by name, hidden files included, links not "
+         "followed, staying on the folder's volume"},
+        {"full-path", 'p', nullptr,
+         "store each path as given, relative, with \\ between folders (a leading / "
+         "and . dropped; .. refused)"},
         {"strip-prefix", 'P', "PREFIX", "strip PREFIX from the stored paths (implies -p)"},
         {"files-from", 'T', "LIST", "also add the paths in LIST, one a line (- for standard input)"},
         {"null", '0', nullptr, "the paths in LIST are separated by NUL bytes instead"},
@@ -416,6 +422,6 @@ const Registration newCommand({
     },
 });
 
-}  // namespace
+} // namespace
 
-}  // namespace ravelin::cli
+} // namespace ravelin::cli

@@ -13,9 +13,15 @@ static std::vector<Command>& table()
     return t;
 }
 
-const std::vector<Command>& commands() { return table(); }
+const std::vector<Command>& commands()
+{
+    return table();
+}
 
-Registration::Registration(Command command) { table().push_back(std::move(command)); }
+Registration::Registration(Command command)
+{
+    table().push_back(std::move(command));
+}
 
 void error(const QString& text)
 {
@@ -142,7 +148,7 @@ std::string optionLabel(const Option& o)
     return label;
 }
 
-}  // namespace
+} // namespace
 
 void printCommandHelp(const Command& command, std::FILE* to)
 {
@@ -171,10 +177,10 @@ int parseArguments(const char* command, const Args& args, Parsed* parsed)
     std::vector<Option> all = c->options;
     all.push_back({"help", 0, nullptr, nullptr});
     std::vector<::option> longOptions;
-    std::string shortOptions = ":";  // a missing value reports ':'
+    std::string shortOptions = ":"; // a missing value reports ':'
     for (std::size_t i = 0; i < all.size(); ++i) {
-        longOptions.push_back({all[i].longName, all[i].valueName ? required_argument : no_argument, nullptr,
-                               int(0x100 + i)});
+        longOptions.push_back(
+            {all[i].longName, all[i].valueName ? required_argument : no_argument, nullptr, int(0x100 + i)});
         if (all[i].shortName) {
             shortOptions += all[i].shortName;
             if (all[i].valueName)
@@ -191,12 +197,12 @@ int parseArguments(const char* command, const Args& args, Parsed* parsed)
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    optind = 0;  // start afresh (GNU: also re-reads the environment)
+    optind = 0; // start afresh (GNU: also re-reads the environment)
     opterr = 0;
     for (;;) {
         int longIndex = -1;
-        const int code = ::getopt_long(int(argv.size() - 1), argv.data(), shortOptions.c_str(), longOptions.data(),
-                                       &longIndex);
+        const int code = ::getopt_long(int(argv.size() - 1), argv.data(), shortOptions.c_str(),
+                                       longOptions.data(), &longIndex);
         if (code == -1)
             break;
         if (longIndex >= 0 && code != '?' && code != ':') {
@@ -212,11 +218,10 @@ int parseArguments(const char* command, const Args& args, Parsed* parsed)
             }
         }
         if (code == '?' || code == ':') {
-            const std::string what = optopt >= 0x100 || optopt == 0
-                                         ? std::string(argv[optind - 1])
-                                         : std::string("-") + char(optopt);
-            error(std::string(command) + ": " + (code == ':' ? "option " + what + " needs a value"
-                                                                : "unknown option " + what));
+            const std::string what = optopt >= 0x100 || optopt == 0 ? std::string(argv[optind - 1])
+                                                                    : std::string("-") + char(optopt);
+            error(std::string(command) + ": " +
+                  (code == ':' ? "option " + what + " needs a value" : "unknown option " + what));
             return usage(command);
         }
         std::size_t index = all.size();
@@ -247,4 +252,4 @@ int usage(const char* command)
     return kExitUsage;
 }
 
-}  // namespace ravelin::cli
+} // namespace ravelin::cli

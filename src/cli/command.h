@@ -22,10 +22,10 @@ using Args = std::vector<std::string>;
 
 // One option of a command, for parseArguments() and the command's help.
 struct Option {
-    const char* longName;   // "recursive": given as --recursive
-    char shortName;         // 'r': given as -r; 0 when there is none
-    const char* valueName;  // "FILE" when the option takes a value, else nullptr
-    const char* help;       // one sentence
+    const char* longName;  // "recursive": given as --recursive
+    char shortName;        // 'r': given as -r; 0 when there is none
+    const char* valueName; // "FILE" when the option takes a value, else nullptr
+    const char* help;      // one sentence
 };
 
 struct Command {
@@ -34,13 +34,13 @@ struct Command {
     const char* summary;  // one sentence for --help
     // Receives the arguments after the command name, as the bytes of argv.
     std::function<int(const Args& args)> run;
-    std::vector<Option> options = {};  // besides --help, which every command has
+    std::vector<Option> options = {}; // besides --help, which every command has
 };
 
 // The options and operands of one command line.
 struct Parsed {
-    std::vector<std::pair<std::string, std::string>> given;  // long name and value, in the order given
-    Args operands;                                            // everything else, in order
+    std::vector<std::pair<std::string, std::string>> given; // long name and value, in the order given
+    Args operands;                                          // everything else, in order
 
     bool has(const std::string& longName) const;
     // The value of the last use of the option ("" when not given).
@@ -82,4 +82,4 @@ QStringList toText(const Args& args);
 // Prints the usage line of `command` on standard error and returns kExitUsage.
 int usage(const char* command);
 
-}  // namespace ravelin::cli
+} // namespace ravelin::cli

@@ -222,8 +222,9 @@ void TCrypto::run(bool encrypt, bool KeepState)
         // A character without a byte would otherwise have to become some
         // other byte, and phrases that differ would give one key.
         if (const char32_t c = firstUnmappedCharacter(Key))
-            throw ECryptoError(QStringLiteral("the key holds the character U+%1, which has no Windows-1252 byte")
-                                   .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, u'0')));
+            throw ECryptoError(
+                QStringLiteral("the key holds the character U+%1, which has no Windows-1252 byte")
+                    .arg(QString::number(uint(c), 16).toUpper().rightJustified(4, u'0')));
     }
     switch (InputType) {
     case SourceFile:

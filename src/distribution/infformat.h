@@ -12,4 +12,4 @@ inline constexpr const char* kInfFirstLine = "; Created with Korvane Ravelin v6.
 // Each line of the INF ends with carriage return and line feed.
 inline constexpr const char* kInfLineEnd = "\r\n";
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

@@ -74,4 +74,4 @@ QString infFailureMessage(const InfRequest& request)
            QStringLiteral(".inf");
 }
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

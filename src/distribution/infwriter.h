@@ -62,4 +62,4 @@ QString infOutcomeLine(const InfRequest& request);
 // "There was an error while trying to create <cab>.inf" (no directory).
 QString infFailureMessage(const InfRequest& request);
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

@@ -45,4 +45,4 @@ struct Result : io::StepResult<Step> {
     }
 };
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

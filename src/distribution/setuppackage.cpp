@@ -76,8 +76,8 @@ QString setupProgramFailureMessage(const std::string& filePath)
 
 QByteArray setupProgramImage()
 {
-    QFile resource(QStringLiteral(":/%1/%2").arg(QLatin1String(kSetupResourceType),
-                                                 QLatin1String(kSetupResourceName)));
+    QFile resource(
+        QStringLiteral(":/%1/%2").arg(QLatin1String(kSetupResourceType), QLatin1String(kSetupResourceName)));
     if (!resource.open(QIODevice::ReadOnly))
         return QByteArray();
     return resource.readAll();
@@ -97,10 +97,10 @@ Result extract(const QString& resourceType, const QString& resourceName, const s
     return writeWholeFile(filePath, bytes, 0777, true);
 }
 
-}  // namespace
+} // namespace
 
-bool ExtractResourceToFile(const QString& resourceType, const QString& resourceName, const std::string& filePath,
-                           Result* failure)
+bool ExtractResourceToFile(const QString& resourceType, const QString& resourceName,
+                           const std::string& filePath, Result* failure)
 {
     const Result result = extract(resourceType, resourceName, filePath);
     if (failure)
@@ -139,4 +139,4 @@ Result WriteEncryptedInf(const SetupPackageRequest& request)
     return Result::success();
 }
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

@@ -24,13 +24,13 @@
 namespace ravelin::distribution {
 
 struct SetupPackageRequest {
-    std::string cabinetName;      // as for the INF (wizard Step 1)
+    std::string cabinetName; // as for the INF (wizard Step 1)
     std::string outputDirectory;
     std::string installDirectory;
-    std::string title;            // a1 (Step 2)
-    std::string description;      // a2
+    std::string title;                         // a1 (Step 2)
+    std::string description;                   // a2
     std::string readmeFileName = "readme.txt"; // a3
-    QString passPhrase;           // the key, one Windows-1252 byte per character (Step 3)
+    QString passPhrase;                        // the key, one Windows-1252 byte per character (Step 3)
 
     // The INF request with the same cabinet name and directories.
     InfRequest infRequest() const { return InfRequest{cabinetName, outputDirectory, installDirectory, {}}; }
@@ -79,4 +79,4 @@ QByteArray setupProgramImage();
 // could not be written.
 QString setupProgramFailureMessage(const std::string& filePath);
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

@@ -26,4 +26,4 @@ inline constexpr const char* kMailSuggestions = "suggestions@korvane.example";
 inline constexpr const char* kMailFeatures = "features@korvane.example";
 inline constexpr const char* kMailBugs = "bugs@korvane.example";
 
-}  // namespace ravelin
+} // namespace ravelin

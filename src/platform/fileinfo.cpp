@@ -4,7 +4,10 @@
 
 namespace ravelin::platform {
 
-DosDateTime toDosDateTime(std::time_t t) { return toDosDateTime(t, false); }
+DosDateTime toDosDateTime(std::time_t t)
+{
+    return toDosDateTime(t, false);
+}
 
 DosDateTime toDosDateTime(std::time_t t, bool utc)
 {
@@ -19,7 +22,7 @@ DosDateTime toDosDateTime(std::time_t t, bool utc)
                 static_cast<uint16_t>((23 << 11) | (59 << 5) | 29)};
     DosDateTime dt;
     dt.date = static_cast<uint16_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-    const int sec = tm.tm_sec > 59 ? 59 : tm.tm_sec;  // leap second
+    const int sec = tm.tm_sec > 59 ? 59 : tm.tm_sec; // leap second
     dt.time = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (sec / 2));
     return dt;
 }
@@ -27,7 +30,7 @@ DosDateTime toDosDateTime(std::time_t t, bool utc)
 CivilTime fromDosDateTime(DosDateTime dt)
 {
     return {1980 + (dt.date >> 9), (dt.date >> 5) & 0x0F, dt.date & 0x1F,
-            dt.time >> 11, (dt.time >> 5) & 0x3F, (dt.time & 0x1F) * 2};
+            dt.time >> 11,         (dt.time >> 5) & 0x3F, (dt.time & 0x1F) * 2};
 }
 
 uint16_t dosAttributes(unsigned int stMode, const std::string& name)
@@ -44,7 +47,7 @@ uint16_t dosAttributes(unsigned int stMode, const std::string& name)
 
 bool fileDosFacts(const std::string& path, DosDateTime* dateTime, uint16_t* attributes)
 {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return false;
     if (dateTime)
@@ -56,4 +59,4 @@ bool fileDosFacts(const std::string& path, DosDateTime* dateTime, uint16_t* attr
     return true;
 }
 
-}  // namespace ravelin::platform
+} // namespace ravelin::platform

@@ -9,8 +9,8 @@
 namespace ravelin::platform {
 
 struct DosDateTime {
-    uint16_t date = 0;  // bits 15-9 year-1980, 8-5 month, 4-0 day
-    uint16_t time = 0;  // bits 15-11 hour, 10-5 minute, 4-0 seconds/2
+    uint16_t date = 0; // bits 15-9 year-1980, 8-5 month, 4-0 day
+    uint16_t time = 0; // bits 15-11 hour, 10-5 minute, 4-0 seconds/2
 };
 
 // DOS attribute bits.
@@ -27,7 +27,9 @@ DosDateTime toDosDateTime(std::time_t t);
 DosDateTime toDosDateTime(std::time_t t, bool utc);
 
 // Unpacks a DOS date and time into broken-down local time fields.
-struct CivilTime { int year, month, day, hour, minute, second; };
+struct CivilTime {
+    int year, month, day, hour, minute, second;
+};
 CivilTime fromDosDateTime(DosDateTime dt);
 
 // The attributes of a file as DOS sees them, masked with 0x27: read-only when
@@ -39,4 +41,4 @@ uint16_t dosAttributes(unsigned int stMode, const std::string& name);
 // file cannot be stat'ed (errno is kept).
 bool fileDosFacts(const std::string& path, DosDateTime* dateTime, uint16_t* attributes);
 
-}  // namespace ravelin::platform
+} // namespace ravelin::platform

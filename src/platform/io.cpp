@@ -14,25 +14,34 @@ namespace ravelin::io {
 std::string runtimeText(int error)
 {
     switch (error) {
-    case ENOENT: return "File not found";
-    case ENOTDIR: return "Path not found";
+    case ENOENT:
+        return "File not found";
+    case ENOTDIR:
+        return "Path not found";
     case EACCES:
     case EPERM:
     case EISDIR:
     case EROFS:
     case EBUSY:
     case ELOOP:
-    case ETXTBSY: return "File access denied";
+    case ETXTBSY:
+        return "File access denied";
     case ENAMETOOLONG:
     case EINVAL:
-    case EILSEQ: return "Invalid filename";
+    case EILSEQ:
+        return "Invalid filename";
     case EMFILE:
-    case ENFILE: return "Too many open files";
+    case ENFILE:
+        return "Too many open files";
     case ENOSPC:
-    case EDQUOT: return "Disk full";
-    case EFBIG: return "File too large";
-    case kNotRegularFile: return "not a regular file";
-    default: return "I/O error " + std::to_string(error);
+    case EDQUOT:
+        return "Disk full";
+    case EFBIG:
+        return "File too large";
+    case kNotRegularFile:
+        return "not a regular file";
+    default:
+        return "I/O error " + std::to_string(error);
     }
 }
 
@@ -45,7 +54,10 @@ std::string reasonText(int error)
     return std::strerror(error);
 }
 
-std::string describe(const std::string& path, int error) { return path + ": " + reasonText(error); }
+std::string describe(const std::string& path, int error)
+{
+    return path + ": " + reasonText(error);
+}
 
 Fd& Fd::operator=(Fd&& other) noexcept
 {
@@ -130,7 +142,7 @@ Fd openForReading(const std::string& path, int* error, bool noFollow, int dirfd)
         return Fd();
     }
     Fd owned(fd);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) {
         if (error)
             *error = errno;
@@ -152,7 +164,7 @@ Fd openForReading(const std::string& path, int* error, bool noFollow, int dirfd)
 
 bool statRegular(const std::string& path, struct stat* st, int* error)
 {
-    struct stat local{};
+    struct stat local {};
     struct stat* s = st ? st : &local;
     if (::stat(path.c_str(), s) != 0) {
         if (error)
@@ -190,11 +202,15 @@ bool readSmallFile(const std::string& path, std::string* out, std::size_t limit,
     return true;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 bool sameFile(const std::string& a, const std::string& b)
 {
-    struct stat sa{}, sb{};
+    struct stat sa {
+    }, sb{};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sameFile(sa, sb);
 }
 
@@ -225,7 +241,8 @@ std::size_t utf8SequenceLength(const char* data, std::size_t size, std::size_t i
             return 0;
         cp = (cp << 6) | (s[i + k] & 0x3f);
     }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (n == 4 && (cp < 0x10000 || cp > 0x10ffff)))
+    if ((n == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) ||
+        (n == 4 && (cp < 0x10000 || cp > 0x10ffff)))
         return 0;
     return n;
 }
@@ -260,9 +277,9 @@ namespace {
 constexpr int kSlots = 64;
 
 struct Slot {
-    std::atomic<int> state{0};  // 0 free, 1 being filled, 2 live
-    int dirfd = -1;             // with `name`, or -1 with `path`
-    bool folder = false;        // `path` is a folder, removed after the files
+    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 live
+    int dirfd = -1;            // with `name`, or -1 with `path`
+    bool folder = false;       // `path` is a folder, removed after the files
     char name[256] = {};
     char path[4096] = {};
 };
@@ -321,7 +338,7 @@ std::string randomSuffix()
     return s;
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -339,11 +356,17 @@ int registerPath(const std::string& path, bool folder)
     return i;
 }
 
-}  // namespace
+} // namespace
 
-int registerTemporary(const std::string& path) { return registerPath(path, false); }
+int registerTemporary(const std::string& path)
+{
+    return registerPath(path, false);
+}
 
-int registerTemporaryFolder(const std::string& path) { return registerPath(path, true); }
+int registerTemporaryFolder(const std::string& path)
+{
+    return registerPath(path, true);
+}
 
 void unregisterTemporary(int slot)
 {
@@ -363,11 +386,11 @@ void unregisterTemporary(const std::string& path)
 void installSignalCleanup()
 {
     ::signal(SIGXFSZ, SIG_IGN);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = removeTemporariesAndDie;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction old{};
+        struct sigaction old {};
         // A signal ignored by whoever started us stays ignored.
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
             continue;
@@ -377,7 +400,10 @@ void installSignalCleanup()
 
 // ---- OutputFile -------------------------------------------------------------
 
-OutputFile::~OutputFile() { discard(); }
+OutputFile::~OutputFile()
+{
+    discard();
+}
 
 bool OutputFile::fail(int error)
 {
@@ -421,11 +447,11 @@ bool OutputFile::createAt(int dirfd, const std::string& name, mode_t mode)
     // rename replaces). A folder, a device, a pipe or a link to one of them
     // is refused: renaming over /dev/full or /dev/stdout would replace the
     // system's node instead of writing where the user meant.
-    struct stat st{};
+    struct stat st {};
     if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         struct stat target = st;
         if (S_ISLNK(st.st_mode) && ::fstatat(dirfd, name.c_str(), &target, 0) != 0)
-            target = st;  // a dangling link is simply replaced
+            target = st; // a dangling link is simply replaced
         if (S_ISDIR(target.st_mode)) {
             m_error = EISDIR;
             return false;
@@ -447,7 +473,8 @@ bool OutputFile::createAt(int dirfd, const std::string& name, mode_t mode)
         std::string temp = ".ravelin-" + randomSuffix();
         int fd;
         do
-            fd = ::openat(m_dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            fd = ::openat(m_dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          mode);
         while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
             m_fd = Fd(fd);
@@ -466,7 +493,10 @@ bool OutputFile::createAt(int dirfd, const std::string& name, mode_t mode)
     return false;
 }
 
-std::string OutputFile::temporaryPath() const { return directoryPart(m_finalPath) + m_tempName; }
+std::string OutputFile::temporaryPath() const
+{
+    return directoryPart(m_finalPath) + m_tempName;
+}
 
 bool OutputFile::write(const void* data, std::size_t count)
 {
@@ -503,7 +533,8 @@ bool OutputFile::commit(bool noReplace)
             return fail(err);
     }
     if (noReplace) {
-        if (::renameat2(m_dir.get(), m_tempName.c_str(), m_dir.get(), m_finalName.c_str(), RENAME_NOREPLACE) != 0) {
+        if (::renameat2(m_dir.get(), m_tempName.c_str(), m_dir.get(), m_finalName.c_str(),
+                        RENAME_NOREPLACE) != 0) {
             if (errno != EINVAL && errno != ENOSYS)
                 return fail(errno);
             // A file system without the flag: a hard link never replaces either.
@@ -532,4 +563,4 @@ void OutputFile::discard()
     m_dir = Fd();
 }
 
-}  // namespace ravelin::io
+} // namespace ravelin::io

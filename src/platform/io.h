@@ -194,4 +194,4 @@ int registerTemporaryFolder(const std::string& path);
 // signal. Call once from main(), before any output is created.
 void installSignalCleanup();
 
-}  // namespace ravelin::io
+} // namespace ravelin::io

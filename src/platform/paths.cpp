@@ -45,4 +45,4 @@ QString withTrailingSeparator(const QString& directory)
     return directory + QChar(separator);
 }
 
-}  // namespace ravelin::paths
+} // namespace ravelin::paths

@@ -34,4 +34,4 @@ QString changeExtension(const QString& path, const QString& newExtension);
 // column, which always ends in the separator).
 QString withTrailingSeparator(const QString& directory);
 
-}  // namespace ravelin::paths
+} // namespace ravelin::paths

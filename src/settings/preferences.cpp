@@ -69,7 +69,10 @@ Preferences::Preferences(const QString& filePath)
     m_settings->beginGroup(QString::fromLatin1(kSettingsGroup));
 }
 
-Preferences::~Preferences() { m_settings->sync(); }
+Preferences::~Preferences()
+{
+    m_settings->sync();
+}
 
 QString Preferences::storedName(const QString& name) const
 {
@@ -82,7 +85,10 @@ QString Preferences::storedName(const QString& name) const
     return QString();
 }
 
-bool Preferences::contains(const QString& name) const { return !storedName(name).isEmpty(); }
+bool Preferences::contains(const QString& name) const
+{
+    return !storedName(name).isEmpty();
+}
 
 QString Preferences::readString(const QString& name, const QString& defaultValue) const
 {
@@ -152,7 +158,10 @@ bool Preferences::remove(const QString& name)
     return sync();
 }
 
-QStringList Preferences::names() const { return m_settings->childKeys(); }
+QStringList Preferences::names() const
+{
+    return m_settings->childKeys();
+}
 
 bool Preferences::sync()
 {
@@ -162,4 +171,4 @@ bool Preferences::sync()
     return m_settings->status() != QSettings::AccessError;
 }
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

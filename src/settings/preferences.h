@@ -88,4 +88,4 @@ private:
     std::unique_ptr<QSettings> m_settings;
 };
 
-}  // namespace ravelin::settings
+} // namespace ravelin::settings

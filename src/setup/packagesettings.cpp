@@ -14,9 +14,9 @@ static constexpr qsizetype kMaxSetupIniSize = 1024 * 1024;
 PackageSettings parseSetupIni(const QByteArray& bytes)
 {
     PackageSettings settings;
-    QString* targets[] = {&settings.title,     &settings.description,  &settings.readmeFileName,
-                          &settings.encryptedCabinet, &settings.cabinet, &settings.encryptedInf,
-                          &settings.installDirectory};
+    QString* targets[] = {
+        &settings.title,   &settings.description,  &settings.readmeFileName,  &settings.encryptedCabinet,
+        &settings.cabinet, &settings.encryptedInf, &settings.installDirectory};
     bool seen[7] = {};
 
     const QString text = QString::fromLocal8Bit(bytes.left(kMaxSetupIniSize));
@@ -46,7 +46,8 @@ PackageSettings parseSetupIni(const QByteArray& bytes)
             continue;
         seen[index] = true;
         QStringView value = line.mid(equals + 1).trimmed();
-        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+            value.back() == value.front())
             value = value.mid(1, value.size() - 2);
         *targets[index] = value.toString();
     }
@@ -72,4 +73,4 @@ PackageSettings readSetupIni(const std::string& directory, std::string* error)
     return parseSetupIni(text);
 }
 
-}  // namespace ravelin::setup
+} // namespace ravelin::setup

@@ -15,12 +15,12 @@
 namespace ravelin::setup {
 
 struct PackageSettings {
-    QString title = QStringLiteral("Vaultline");   // a1
-    QString description;                           // a2
-    QString readmeFileName;                        // a3
-    QString encryptedCabinet;                      // a4 (.ecf)
-    QString cabinet;                               // a5 (.cab)
-    QString encryptedInf;                          // a6 (.in_)
+    QString title = QStringLiteral("Vaultline");          // a1
+    QString description;                                  // a2
+    QString readmeFileName;                               // a3
+    QString encryptedCabinet;                             // a4 (.ecf)
+    QString cabinet;                                      // a5 (.cab)
+    QString encryptedInf;                                 // a6 (.in_)
     QString installDirectory = QStringLiteral("Unknown"); // a7
 };
 
@@ -36,4 +36,4 @@ PackageSettings parseSetupIni(const QByteArray& text);
 // success).
 PackageSettings readSetupIni(const std::string& directory, std::string* error = nullptr);
 
-}  // namespace ravelin::setup
+} // namespace ravelin::setup

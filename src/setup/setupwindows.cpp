@@ -34,14 +34,15 @@ const QString kCaption = QStringLiteral("Vaultline");
 // The dialogs' captions are one non-breaking space, so they look empty.
 const QString kDialogCaption = QString(QChar(0x00A0));
 
-const QString kTooShort = QStringLiteral(
-    "You have not entered the correct number of Characters for a valid Pass Phrase.  Please enter some more text.");
+const QString kTooShort = QStringLiteral("You have not entered the correct number of Characters for a valid "
+                                         "Pass Phrase.  Please enter some more text.");
 const QString kInfDecryptionFailed = QStringLiteral(
     "An error occured while trying to perform decryption.  Please contact the person you recieved this setup "
     "package from.");
-const QString kCabinetDecryptionFailed = QStringLiteral(
-    "An error occured while trying to perform decryption.  Please contact the person/company you recieved this "
-    "setup package from.");
+const QString kCabinetDecryptionFailed =
+    QStringLiteral("An error occured while trying to perform decryption.  Please contact the person/company "
+                   "you recieved this "
+                   "setup package from.");
 const QString kWrongPassPhrase = QStringLiteral("Sorry, you entered an inccorect pass phrase.");
 const QString kMatched = QStringLiteral("Your Pass Phrase has matched.  Setup will now continue.");
 const QString kInstallFailed = QStringLiteral("An error occured while trying to Install ");
@@ -60,7 +61,10 @@ QString withReason(const QString& message, const QString& reason)
     return reason.isEmpty() ? message : message + QStringLiteral("\n\n") + reason;
 }
 
-QString text(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+QString text(const std::string& bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
 
 void tellError(QWidget* parent, const QString& text)
 {
@@ -116,7 +120,7 @@ void makeDialog(QDialog* dialog, const char* name, QSize clientSize)
     }
 }
 
-}  // namespace
+} // namespace
 
 QPixmap setupPicture(int size)
 {
@@ -184,7 +188,10 @@ PassPhraseDialog::PassPhraseDialog(SetupContext* context, QWidget* parent)
     connect(Button2, &QPushButton::clicked, this, [this] { done(EndProgram); });
 }
 
-QString PassPhraseDialog::statusText() const { return m_panel->text(); }
+QString PassPhraseDialog::statusText() const
+{
+    return m_panel->text();
+}
 
 void PassPhraseDialog::setStatus(const QString& text)
 {
@@ -215,7 +222,7 @@ void PassPhraseDialog::Button1Click()
     case InfCheck::Failed:
         tellError(this, withReason(kInfDecryptionFailed, check.reason));
         setStatus(QStringLiteral("Error!"));
-        return;  // stays: the end user may correct the package and retry
+        return; // stays: the end user may correct the package and retry
     case InfCheck::WrongPassPhrase:
         tellError(this, kWrongPassPhrase);
         done(EndProgram);
@@ -261,8 +268,8 @@ ReadmeDialog::ReadmeDialog(SetupContext* context, QWidget* parent) : QDialog(par
         // A regular file only: a pipe under the readme's name must not hold
         // the program before its first window.
         int error = 0;
-        io::Fd file = io::openForReading(context->packageDirectory + "/" + QFile::encodeName(name).toStdString(),
-                                         &error);
+        io::Fd file = io::openForReading(
+            context->packageDirectory + "/" + QFile::encodeName(name).toStdString(), &error);
         struct stat st {};
         if (file && ::fstat(file.get(), &st) == 0) {
             QByteArray bytes(qsizetype(std::min<qint64>(st.st_size, kMaxReadmeSize)), Qt::Uninitialized);
@@ -296,7 +303,8 @@ ReadyDialog::ReadyDialog(SetupContext* context, QWidget* parent) : QDialog(paren
     Button1 = button(this, QStringLiteral("&Next >"), QRect(110, 114, 78, 25), "Button1");
     Button1->setDefault(true);
     Button2 = button(this, QStringLiteral("&Cancel"), QRect(194, 114, 78, 25), "Button2");
-    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& t) { Button1->setEnabled(!t.isEmpty()); });
+    connect(Edit1, &QLineEdit::textChanged, this,
+            [this](const QString& t) { Button1->setEnabled(!t.isEmpty()); });
     connect(Button3, &QPushButton::clicked, this, &ReadyDialog::Button3Click);
     connect(Button1, &QPushButton::clicked, this, &ReadyDialog::Button1Click);
     connect(Button2, &QPushButton::clicked, this, [this] { done(EndProgram); });
@@ -330,7 +338,8 @@ void ReadyDialog::Button3Click()
     browse.setFolder(tools::TSHFolders::foDesktop);
     // Start at the destination, or the nearest folder above it that exists
     // (it is usually still to be made).
-    QString start = QDir::cleanPath(QFile::decodeName(typedInstallDirectory(*m_context, Edit1->text()).c_str()));
+    QString start =
+        QDir::cleanPath(QFile::decodeName(typedInstallDirectory(*m_context, Edit1->text()).c_str()));
     while (!start.isEmpty() && !QFileInfo(start).isDir() && start != u'/')
         start = QFileInfo(start).path();
     // The picker selects its root first; the first change of selection is
@@ -353,7 +362,8 @@ void ReadyDialog::Button1Click()
     if (typed.isEmpty())
         return;
     // The default is kept as bytes; only a changed text is taken as typed.
-    m_context->installDirectory = typed == m_defaultText ? std::string() : typedInstallDirectory(*m_context, typed);
+    m_context->installDirectory =
+        typed == m_defaultText ? std::string() : typedInstallDirectory(*m_context, typed);
     hide();
     // Synchronous: the outcome is known when the call returns.
     const installer::InstallResult result = install(*m_context);
@@ -364,10 +374,11 @@ void ReadyDialog::Button1Click()
         done(EndProgram);
         return;
     }
-    const QString where = !result.installDirectory.isEmpty() ? result.installDirectory
+    const QString where = !result.installDirectory.isEmpty()    ? result.installDirectory
                           : m_context->installDirectory.empty() ? m_defaultText
                                                                 : text(m_context->installDirectory);
-    tellInformation(owner, QStringLiteral("Setup has completed successfully\n\nFiles installed to: ") + where);
+    tellInformation(owner,
+                    QStringLiteral("Setup has completed successfully\n\nFiles installed to: ") + where);
     done(Continue);
 }
 
@@ -380,7 +391,8 @@ public:
     {
         setObjectName(QStringLiteral("Label1"));
         QFont font(QStringLiteral("Arial"));
-        font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+        font.setFamilies(
+            {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
         font.setBold(true);
         font.setPixelSize(32);
         font.setStretch(QFont::Unstretched);
@@ -436,7 +448,10 @@ SetupBanner::SetupBanner(const std::string& packageDirectory, QWidget* parent) :
     m_ready = new ReadyDialog(&m_context, this);
 }
 
-QString SetupBanner::titleText() const { return m_label->text; }
+QString SetupBanner::titleText() const
+{
+    return m_label->text;
+}
 
 bool SetupBanner::event(QEvent* e)
 {
@@ -463,4 +478,4 @@ int SetupBanner::run()
     return code;
 }
 
-}  // namespace ravelin::setup
+} // namespace ravelin::setup

@@ -36,9 +36,9 @@ class PassPhraseDialog : public QDialog {
 public:
     PassPhraseDialog(SetupContext* context, QWidget* parent = nullptr);
 
-    QLineEdit* Edit1;      // the pass phrase, at most 56 characters, shown in clear
-    QPushButton* Button1;  // "&Next >" (default)
-    QPushButton* Button2;  // "&Cancel"
+    QLineEdit* Edit1;     // the pass phrase, at most 56 characters, shown in clear
+    QPushButton* Button1; // "&Next >" (default)
+    QPushButton* Button2; // "&Cancel"
     QStatusBar* StatusBar1;
     QString statusText() const;
 
@@ -58,9 +58,9 @@ class ReadmeDialog : public QDialog {
 public:
     ReadmeDialog(SetupContext* context, QWidget* parent = nullptr);
 
-    QPlainTextEdit* Memo1;  // the readme text, read only, vertical scroll bar
-    QPushButton* Button1;   // "&Next >" (default)
-    QPushButton* Button2;   // "&Exit"
+    QPlainTextEdit* Memo1; // the readme text, read only, vertical scroll bar
+    QPushButton* Button1;  // "&Next >" (default)
+    QPushButton* Button2;  // "&Exit"
 };
 
 // Ready dialog, client area 278 x 147: the two texts and the picture, then
@@ -71,10 +71,10 @@ class ReadyDialog : public QDialog {
 public:
     ReadyDialog(SetupContext* context, QWidget* parent = nullptr);
 
-    QLineEdit* Edit1;      // the destination; Next is disabled while it is empty
-    QPushButton* Button3;  // "&Browse...": the folder picker
-    QPushButton* Button1;  // "&Next >" (default)
-    QPushButton* Button2;  // "&Cancel"
+    QLineEdit* Edit1;     // the destination; Next is disabled while it is empty
+    QPushButton* Button3; // "&Browse...": the folder picker
+    QPushButton* Button1; // "&Next >" (default)
+    QPushButton* Button2; // "&Cancel"
 
     // When the dialog is first shown: the destination the INF gives
     // (defaultInstallDirectory()).
@@ -92,7 +92,7 @@ protected:
 private:
     SetupContext* m_context;
     bool m_shown = false;
-    QString m_defaultText;      // Edit1's text for the default destination
+    QString m_defaultText; // Edit1's text for the default destination
 };
 
 // The banner: caption "Vaultline", always on top, shown maximised, teal
@@ -133,4 +133,4 @@ private:
     bool m_started = false;
 };
 
-}  // namespace ravelin::setup
+} // namespace ravelin::setup

@@ -41,10 +41,9 @@ struct Volume {
 
 bool isNetworkFileSystem(const QByteArray& type)
 {
-    static const QList<QByteArray> kNetwork = {"nfs",   "nfs4",       "cifs",       "smbfs",  "smb3",
-                                               "sshfs", "fuse.sshfs", "davfs",      "fuse.davfs2",
-                                               "9p",    "afs",        "ncpfs",      "glusterfs",
-                                               "ceph",  "fuse.rclone", "fuse.gvfsd-fuse"};
+    static const QList<QByteArray> kNetwork = {
+        "nfs",         "nfs4", "cifs", "smbfs", "smb3",      "sshfs", "fuse.sshfs",  "davfs",
+        "fuse.davfs2", "9p",   "afs",  "ncpfs", "glusterfs", "ceph",  "fuse.rclone", "fuse.gvfsd-fuse"};
     return kNetwork.contains(type);
 }
 
@@ -66,8 +65,7 @@ QList<Volume> mountedVolumes()
         volume.network = isNetworkFileSystem(v.fileSystemType());
         result.append(volume);
     }
-    std::sort(result.begin(), result.end(),
-              [](const Volume& a, const Volume& b) { return a.root < b.root; });
+    std::sort(result.begin(), result.end(), [](const Volume& a, const Volume& b) { return a.root < b.root; });
     return result;
 }
 
@@ -76,7 +74,10 @@ QString location(QStandardPaths::StandardLocation where)
     return QStandardPaths::writableLocation(where);
 }
 
-QString home() { return QDir::homePath(); }
+QString home()
+{
+    return QDir::homePath();
+}
 
 // A folder root, or the home folder when the place is not there.
 FolderRoot directoryRoot(const QString& path)
@@ -119,16 +120,16 @@ private:
     }
 };
 
-}  // namespace
+} // namespace
 
 const QList<TSHFolders>& allFolders()
 {
     using enum TSHFolders;
-    static const QList<TSHFolders> kAll = {foDesktop,      foPrograms,  foControls,         foPrinters,
-                                           foPersonal,     foFavorites, foStartup,          foRecent,
-                                           foSendto,       foRecycleBin, foStartMenu,       foDesktopDirectory,
-                                           foMyComputer,   foNetwork,   foNetworkNeighborhood, foFonts,
-                                           foTemplates};
+    static const QList<TSHFolders> kAll = {
+        foDesktop,   foPrograms,         foControls,   foPrinters, foPersonal,
+        foFavorites, foStartup,          foRecent,     foSendto,   foRecycleBin,
+        foStartMenu, foDesktopDirectory, foMyComputer, foNetwork,  foNetworkNeighborhood,
+        foFonts,     foTemplates};
     return kAll;
 }
 
@@ -172,19 +173,27 @@ FolderRoot folderRoot(TSHFolders folder)
     }
     case foPrograms:
     case foSendto:
-    case foStartMenu: return directoryRoot(location(QStandardPaths::ApplicationsLocation));
-    case foControls: return directoryRoot(location(QStandardPaths::GenericConfigLocation));
-    case foPersonal: return directoryRoot(location(QStandardPaths::DocumentsLocation));
-    case foFavorites: return directoryRoot(home());
+    case foStartMenu:
+        return directoryRoot(location(QStandardPaths::ApplicationsLocation));
+    case foControls:
+        return directoryRoot(location(QStandardPaths::GenericConfigLocation));
+    case foPersonal:
+        return directoryRoot(location(QStandardPaths::DocumentsLocation));
+    case foFavorites:
+        return directoryRoot(home());
     case foStartup:
         return directoryRoot(location(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart"));
     case foRecent:
-        return directoryRoot(location(QStandardPaths::GenericDataLocation) + QStringLiteral("/RecentDocuments"));
+        return directoryRoot(location(QStandardPaths::GenericDataLocation) +
+                             QStringLiteral("/RecentDocuments"));
     case foRecycleBin:
         return directoryRoot(location(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash/files"));
-    case foDesktopDirectory: return directoryRoot(location(QStandardPaths::DesktopLocation));
-    case foFonts: return directoryRoot(location(QStandardPaths::FontsLocation));
-    case foTemplates: return directoryRoot(home() + QStringLiteral("/Templates"));
+    case foDesktopDirectory:
+        return directoryRoot(location(QStandardPaths::DesktopLocation));
+    case foFonts:
+        return directoryRoot(location(QStandardPaths::FontsLocation));
+    case foTemplates:
+        return directoryRoot(home() + QStringLiteral("/Templates"));
     }
     return directoryRoot(home());
 }
@@ -271,8 +280,7 @@ public:
         int best = -1;
         for (int s = 0; s < m_sources.size(); ++s) {
             const QString& root = m_sources[s].path;
-            const bool inside = path == root ||
-                                path.startsWith(root.endsWith(u'/') ? root : root + u'/');
+            const bool inside = path == root || path.startsWith(root.endsWith(u'/') ? root : root + u'/');
             if (inside && (best < 0 || root.size() > m_sources[best].path.size()))
                 best = s;
         }
@@ -576,9 +584,15 @@ void TBrowseFolderDialog::selectRoot()
     m_tree->setCurrentIndex(top);
 }
 
-void TBrowseFolderDialog::setStatusText(const QString& text) { m_status->setText(text); }
+void TBrowseFolderDialog::setStatusText(const QString& text)
+{
+    m_status->setText(text);
+}
 
-QString TBrowseFolderDialog::statusText() const { return m_status->text(); }
+QString TBrowseFolderDialog::statusText() const
+{
+    return m_status->text();
+}
 
 bool TBrowseFolderDialog::setSelectionPath(const QString& path)
 {
@@ -601,7 +615,10 @@ TItemIDList TBrowseFolderDialog::selectedItem() const
     return item;
 }
 
-int TBrowseFolderDialog::selectedImageIndex() const { return m_model->imageIndex(m_tree->currentIndex()); }
+int TBrowseFolderDialog::selectedImageIndex() const
+{
+    return m_model->imageIndex(m_tree->currentIndex());
+}
 
 QIcon TBrowseFolderDialog::selectedIcon() const
 {
@@ -615,8 +632,8 @@ void TBrowseFolderDialog::updateOk()
     if (m_flags & (bfFileSysDirsOnly | bfFileSysAncestors))
         enabled = enabled && !m_model->filePath(current).isEmpty();
     if (m_flags.testFlag(bfBrowseForComputer))
-        enabled = enabled && m_model->isVirtual(current) &&
-                  m_model->imageIndex(current) == IconType::Computer;
+        enabled =
+            enabled && m_model->isVirtual(current) && m_model->imageIndex(current) == IconType::Computer;
     if (m_flags.testFlag(bfBrowseForPrinter))
         enabled = false;
     m_ok->setEnabled(enabled);
@@ -695,4 +712,4 @@ bool TBrowseFolder::Execute()
     return true;
 }
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

@@ -107,17 +107,17 @@ const QList<TSHFolders>& allFolders();
 
 // One item of the tree, as the events and the results see it.
 struct TItemIDList {
-    QString path;         // file-system path; empty for "Computer", "Network", "Printers"
-    QString displayName;  // the text the tree shows for it
+    QString path;        // file-system path; empty for "Computer", "Network", "Printers"
+    QString displayName; // the text the tree shows for it
 };
 
 // The root a TSHFolders value stands for (see the table above).
 struct FolderRoot {
-    QString label;            // text of the top item
-    QString path;             // its file-system path; empty for a virtual root
-    bool isVirtual = false;   // true: the top item is not a folder, children are below
-    QStringList children;     // for a virtual root: the folders shown beneath it
-    QStringList childLabels;  // their texts, same order
+    QString label;           // text of the top item
+    QString path;            // its file-system path; empty for a virtual root
+    bool isVirtual = false;  // true: the top item is not a folder, children are below
+    QStringList children;    // for a virtual root: the folders shown beneath it
+    QStringList childLabels; // their texts, same order
 };
 FolderRoot folderRoot(TSHFolders folder);
 
@@ -147,15 +147,15 @@ public:
     ~TBrowseFolder() override;
 
     // Properties, with their defaults.
-    QString Title() const { return m_title; }                  // empty
+    QString Title() const { return m_title; } // empty
     void setTitle(const QString& title) { m_title = title; }
-    int CallbackParam() const { return m_callbackParam; }      // 0
+    int CallbackParam() const { return m_callbackParam; } // 0
     void setCallbackParam(int value) { m_callbackParam = value; }
-    TBrowseInfoFlagSet Flags() const { return m_flags; }       // empty
+    TBrowseInfoFlagSet Flags() const { return m_flags; } // empty
     void setFlags(TBrowseInfoFlagSet flags) { m_flags = flags; }
-    bool ShowFullPath() const { return m_showFullPath; }       // false
+    bool ShowFullPath() const { return m_showFullPath; } // false
     void setShowFullPath(bool on) { m_showFullPath = on; }
-    TSHFolders Folder() const { return m_folder; }             // foDesktop
+    TSHFolders Folder() const { return m_folder; } // foDesktop
     void setFolder(TSHFolders folder) { m_folder = folder; }
 
     // Events (unassigned by default). OnInitialized is raised once, when the
@@ -211,8 +211,7 @@ class FolderTreeModel;
 class TBrowseFolderDialog : public QDialog {
     Q_OBJECT
 public:
-    TBrowseFolderDialog(QWidget* owner, const QString& title, TSHFolders folder,
-                        TBrowseInfoFlagSet flags);
+    TBrowseFolderDialog(QWidget* owner, const QString& title, TSHFolders folder, TBrowseInfoFlagSet flags);
     ~TBrowseFolderDialog() override;
 
     // The status line's text (what the shell's BFFM_SETSTATUSTEXT set).
@@ -248,4 +247,4 @@ private:
     QPushButton* m_ok = nullptr;
 };
 
-}  // namespace ravelin::tools
+} // namespace ravelin::tools

@@ -49,7 +49,8 @@ QString displayPath(const QByteArray& bytes)
     out.reserve(bytes.size());
     for (qsizetype i = 0; i < bytes.size();) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        const qsizetype n = qsizetype(io::utf8SequenceLength(bytes.constData(), std::size_t(bytes.size()), std::size_t(i)));
+        const qsizetype n =
+            qsizetype(io::utf8SequenceLength(bytes.constData(), std::size_t(bytes.size()), std::size_t(i)));
         if (n == 0) {
             appendHex(out, b);
             ++i;

@@ -11,21 +11,32 @@ struct Entry {
 Entry entryFor(Picture p)
 {
     switch (p) {
-    case Picture::NewCab: return {"document-new", ":/icons/newcab.png"};
-    case Picture::AddFiles: return {"list-add", ":/icons/addfiles.png"};
-    case Picture::Compress: return {"package-x-generic", ":/icons/compress.png"};
-    case Picture::Encrypt: return {"dialog-password", ":/icons/encrypt.png"};
-    case Picture::Organise: return {"system-search", ":/icons/organise.png"};
-    case Picture::Wizard: return {"system-software-install", ":/icons/wizard.png"};
-    case Picture::Web: return {"applications-internet", ":/icons/web.png"};
-    case Picture::Help: return {"help-browser", ":/icons/help.png"};
-    case Picture::Exit: return {"application-exit", ":/icons/exit.png"};
-    case Picture::Folder: return {"folder", ":/icons/folder.png"};
-    case Picture::Application: return {"ravelin", ":/icons/ravelin.png"};
+    case Picture::NewCab:
+        return {"document-new", ":/icons/newcab.png"};
+    case Picture::AddFiles:
+        return {"list-add", ":/icons/addfiles.png"};
+    case Picture::Compress:
+        return {"package-x-generic", ":/icons/compress.png"};
+    case Picture::Encrypt:
+        return {"dialog-password", ":/icons/encrypt.png"};
+    case Picture::Organise:
+        return {"system-search", ":/icons/organise.png"};
+    case Picture::Wizard:
+        return {"system-software-install", ":/icons/wizard.png"};
+    case Picture::Web:
+        return {"applications-internet", ":/icons/web.png"};
+    case Picture::Help:
+        return {"help-browser", ":/icons/help.png"};
+    case Picture::Exit:
+        return {"application-exit", ":/icons/exit.png"};
+    case Picture::Folder:
+        return {"folder", ":/icons/folder.png"};
+    case Picture::Application:
+        return {"ravelin", ":/icons/ravelin.png"};
     }
     return {"", ""};
 }
-}  // namespace
+} // namespace
 
 QIcon picture(Picture p)
 {
@@ -44,4 +55,4 @@ QIcon ownPicture(Picture p)
     return QIcon(QString::fromLatin1(entryFor(p).resource));
 }
 
-}  // namespace ravelin::ui
+} // namespace ravelin::ui

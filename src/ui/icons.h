@@ -25,4 +25,4 @@ QIcon picture(Picture picture);
 // Our own picture only (the resource), whatever the theme.
 QIcon ownPicture(Picture picture);
 
-}  // namespace ravelin::ui
+} // namespace ravelin::ui

@@ -23,7 +23,10 @@ PanelStatusBar::PanelStatusBar(const QList<int>& widths, QWidget* parent) : QWid
     layout->addStretch(1);
 }
 
-int PanelStatusBar::panelCount() const { return static_cast<int>(m_panels.size()); }
+int PanelStatusBar::panelCount() const
+{
+    return static_cast<int>(m_panels.size());
+}
 
 void PanelStatusBar::setPanelText(int index, const QString& text)
 {
@@ -41,4 +44,4 @@ QLabel* PanelStatusBar::panel(int index) const
     return index >= 0 && index < m_panels.size() ? m_panels[index] : nullptr;
 }
 
-}  // namespace ravelin::ui
+} // namespace ravelin::ui

@@ -24,4 +24,4 @@ private:
     QList<QLabel*> m_panels;
 };
 
-}  // namespace ravelin::ui
+} // namespace ravelin::ui

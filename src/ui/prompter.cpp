@@ -27,7 +27,7 @@ constexpr ButtonMap kButtons[] = {
     {No, QMessageBox::No},         {Retry, QMessageBox::Retry},   {Abort, QMessageBox::Abort},
     {Ignore, QMessageBox::Ignore}, {Help, QMessageBox::Help},
 };
-}  // namespace
+} // namespace
 
 Prompter& prompter()
 {
@@ -37,9 +37,15 @@ Prompter& prompter()
     return qtPrompter;
 }
 
-void setPrompter(Prompter* p) { g_prompter = p; }
+void setPrompter(Prompter* p)
+{
+    g_prompter = p;
+}
 
-void setHelpHandler(std::function<void(int)> handler) { g_helpHandler = std::move(handler); }
+void setHelpHandler(std::function<void(int)> handler)
+{
+    g_helpHandler = std::move(handler);
+}
 
 void invokeHelp(int topic)
 {
@@ -59,7 +65,10 @@ int showMessage(QWidget* parent, const QString& text, Icon icon, int buttons, co
     return prompter().message(parent, m);
 }
 
-void beep(Beep kind) { prompter().beep(kind); }
+void beep(Beep kind)
+{
+    prompter().beep(kind);
+}
 
 namespace {
 QString& titleStore()
@@ -67,11 +76,17 @@ QString& titleStore()
     static QString title = QString::fromLatin1(kApplicationTitle);
     return title;
 }
-}  // namespace
+} // namespace
 
-QString applicationTitle() { return titleStore(); }
+QString applicationTitle()
+{
+    return titleStore();
+}
 
-void setApplicationTitle(const QString& title) { titleStore() = title; }
+void setApplicationTitle(const QString& title)
+{
+    titleStore() = title;
+}
 
 int QtPrompter::message(QWidget* parent, const Message& m)
 {
@@ -79,11 +94,21 @@ int QtPrompter::message(QWidget* parent, const Message& m)
     box.setWindowTitle(m.title.isEmpty() ? applicationTitle() : m.title);
     box.setText(m.text);
     switch (m.icon) {
-    case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case Icon::Information: box.setIcon(QMessageBox::Information); break;
-    case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case Icon::Error: box.setIcon(QMessageBox::Critical); break;
-    case Icon::Question: box.setIcon(QMessageBox::Question); break;
+    case Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Icon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Error:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Icon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
     }
     QMessageBox::StandardButtons qtButtons;
     for (const auto& b : kButtons)
@@ -120,12 +145,14 @@ int QtPrompter::message(QWidget* parent, const Message& m)
     return Ok;
 }
 
-void QtPrompter::beep(Beep) { QApplication::beep(); }
+void QtPrompter::beep(Beep)
+{
+    QApplication::beep();
+}
 
 QStringList QtPrompter::openFiles(QWidget* parent, const OpenFileRequest& r)
 {
-    QFileDialog dialog(parent, r.title, r.directory.isEmpty() ? QDir::currentPath() : r.directory,
-                       r.filter);
+    QFileDialog dialog(parent, r.title, r.directory.isEmpty() ? QDir::currentPath() : r.directory, r.filter);
     dialog.setFileMode(r.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (!r.defaultSuffix.isEmpty())
@@ -143,10 +170,19 @@ QStringList QtPrompter::openFiles(QWidget* parent, const OpenFileRequest& r)
     return dialog.selectedFiles();
 }
 
-int QtPrompter::execDialog(QDialog* dialog) { return dialog->exec(); }
+int QtPrompter::execDialog(QDialog* dialog)
+{
+    return dialog->exec();
+}
 
-bool QtPrompter::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool QtPrompter::openUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
+}
 
-void QtPrompter::showHelp(int topic) { invokeHelp(topic); }
+void QtPrompter::showHelp(int topic)
+{
+    invokeHelp(topic);
+}
 
-}  // namespace ravelin::ui
+} // namespace ravelin::ui

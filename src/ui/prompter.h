@@ -35,13 +35,13 @@ enum Button : int {
 enum class Beep { Default, Error, Information, Warning };
 
 struct Message {
-    QString title;       // window title; empty means the application title
+    QString title; // window title; empty means the application title
     QString text;
     Icon icon = Icon::None;
-    int buttons = Ok;    // or-ed Button values
+    int buttons = Ok; // or-ed Button values
     int defaultButton = NoButton;
-    int helpTopic = 0;   // topic shown when Help or F1 is pressed (the box stays
-                         // open); 0: none, F1 does nothing
+    int helpTopic = 0; // topic shown when Help or F1 is pressed (the box stays
+                       // open); 0: none, F1 does nothing
 };
 
 struct OpenFileRequest {
@@ -96,8 +96,8 @@ void setHelpHandler(std::function<void(int topic)> handler);
 void invokeHelp(int topic);
 
 // Short forms used throughout the windows.
-int showMessage(QWidget* parent, const QString& text, Icon icon = Icon::None,
-                int buttons = Ok, const QString& title = QString(), int helpTopic = 0);
+int showMessage(QWidget* parent, const QString& text, Icon icon = Icon::None, int buttons = Ok,
+                const QString& title = QString(), int helpTopic = 0);
 void beep(Beep kind = Beep::Default);
 
 // The application title: "Ravelin Pro" at start, "<cabinet name> - Ravelin
@@ -118,4 +118,4 @@ public:
     void showHelp(int topic) override;
 };
 
-}  // namespace ravelin::ui
+} // namespace ravelin::ui

@@ -6,7 +6,10 @@
 
 namespace ravelin::ui {
 
-void setHelpContext(QWidget* control, int topic) { control->setProperty(kHelpContextProperty, topic); }
+void setHelpContext(QWidget* control, int topic)
+{
+    control->setProperty(kHelpContextProperty, topic);
+}
 
 void centreOnScreen(QWidget* window)
 {
@@ -18,4 +21,4 @@ void centreOnScreen(QWidget* window)
     window->move(frame.topLeft());
 }
 
-}  // namespace ravelin::ui
+} // namespace ravelin::ui

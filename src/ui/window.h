@@ -15,4 +15,4 @@ void setHelpContext(QWidget* control, int topic);
 // screen (the primary screen when it has none yet).
 void centreOnScreen(QWidget* window);
 
-}  // namespace ravelin::ui
+} // namespace ravelin::ui

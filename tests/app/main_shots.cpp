@@ -22,7 +22,7 @@ int main(int argc, char** argv)
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QTemporaryDir dir;
     const char* names[] = {"setup.exe", "readme.txt", "product.dll", "license.rtf", "install.inf",
-                           "logo.png", "data.bin", "notes.xyz", "CHANGES"};
+                           "logo.png",  "data.bin",   "notes.xyz",   "CHANGES"};
     QStringList paths;
     for (const char* n : names) {
         const QString p = dir.filePath(QString::fromLatin1(n));

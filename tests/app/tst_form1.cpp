@@ -5,12 +5,12 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QHeaderView>
-#include <QListView>
-#include <QTableView>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QTableView>
 #include <QToolButton>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -30,8 +30,8 @@ using ravelin::app::TForm1;
 using ravelin::test::FakePrompter;
 
 namespace {
-const QString kGuardText = QStringLiteral(
-    "You must select File | New and fill in the options for this cab file before you can compress the file list.");
+const QString kGuardText = QStringLiteral("You must select File | New and fill in the options for this cab "
+                                          "file before you can compress the file list.");
 
 QStringList captions(const cabinet::TListView* list)
 {
@@ -47,7 +47,7 @@ void setMTime(const QString& path, const QDateTime& when)
     t.actime = t.modtime = static_cast<time_t>(when.toSecsSinceEpoch());
     QVERIFY(::utime(QFile::encodeName(path).constData(), &t) == 0);
 }
-}  // namespace
+} // namespace
 
 class TestForm1 : public QObject {
     Q_OBJECT
@@ -117,10 +117,14 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("dir");
         QTest::addColumn<bool>("withFiles");
-        QTest::newRow("nothing named") << "" << "" << false;
-        QTest::newRow("nothing named, files listed") << "" << "" << true;
-        QTest::newRow("no directory") << "setup" << "" << true;
-        QTest::newRow("no name") << "" << "/tmp" << true;
+        QTest::newRow("nothing named") << ""
+                                       << "" << false;
+        QTest::newRow("nothing named, files listed") << ""
+                                                     << "" << true;
+        QTest::newRow("no directory") << "setup"
+                                      << "" << true;
+        QTest::newRow("no name") << ""
+                                 << "/tmp" << true;
     }
     void guard()
     {
@@ -151,10 +155,12 @@ private slots:
     {
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<int>("rows");
-        QTest::addColumn<QString>("dialog");  // the first dialog opened, if any
+        QTest::addColumn<QString>("dialog"); // the first dialog opened, if any
         QTest::newRow("two files, no query") << QStringList{"/noquery", "a.txt", "b.txt"} << 2 << "";
-        QTest::newRow("files, then the new-cabinet dialog") << QStringList{"a.txt"} << 1 << "ravelin::cabinet::TForm8";
-        QTest::newRow("a cabinet alone") << QStringList{"/noquery", "set.cab"} << 0 << "ravelin::tools::TForm5";
+        QTest::newRow("files, then the new-cabinet dialog")
+            << QStringList{"a.txt"} << 1 << "ravelin::cabinet::TForm8";
+        QTest::newRow("a cabinet alone")
+            << QStringList{"/noquery", "set.cab"} << 0 << "ravelin::tools::TForm5";
         QTest::newRow("a cabinet among files") << QStringList{"/noquery", "set.cab", "a.txt"} << 2 << "";
     }
 
@@ -193,7 +199,7 @@ private slots:
         QVERIFY(form.droppedFiles());
         form.StatusBar1->setPanelText(0, "x");
         form.NewCabClick();
-        QCOMPARE(form.ListView1->rowCount(), 3);  // kept, rows from the dialog too
+        QCOMPARE(form.ListView1->rowCount(), 3); // kept, rows from the dialog too
         QVERIFY(!form.droppedFiles());
         QCOMPARE(form.StatusBar1->panelText(0), QString());
         form.NewCabClick();
@@ -367,14 +373,15 @@ private slots:
         QStringList popup;
         for (QAction* a : form.popupMenu()->actions())
             popup << (a->isSeparator() ? "-" : a->text());
-        QCOMPARE(popup, (QStringList{"&Add Files", "&Delete Files", "-", "&Clear List", "-", "&Tool Bar",
-                                     "&Tool Tips", "-", "&Large Icons", "&Small Icons", "&List", "&Details"}));
+        QCOMPARE(popup,
+                 (QStringList{"&Add Files", "&Delete Files", "-", "&Clear List", "-", "&Tool Bar",
+                              "&Tool Tips", "-", "&Large Icons", "&Small Icons", "&List", "&Details"}));
         QStringList hints;
         for (QToolButton* b : form.toolButtons())
             hints << b->toolTip();
-        QCOMPARE(hints, (QStringList{"Create new cab", "Add Files to cab", "Compress Files", "Encrypt / Decrypt",
-                                     "Organise cab files", "Distribution Wizard", "Visit Korvane on the web",
-                                     "Get help", "Exit"}));
+        QCOMPARE(hints, (QStringList{"Create new cab", "Add Files to cab", "Compress Files",
+                                     "Encrypt / Decrypt", "Organise cab files", "Distribution Wizard",
+                                     "Visit Korvane on the web", "Get help", "Exit"}));
         for (QToolButton* b : form.toolButtons())
             QVERIFY(!b->icon().isNull());
         QCOMPARE(form.action("RavelinHelp1")->shortcut(), QKeySequence(Qt::Key_F1));
@@ -422,11 +429,21 @@ private slots:
         QTest::addColumn<QString>("shell");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("known") << "plain text document" << "a.txt" << "plain text document";
-        QTest::newRow("unknown ext") << "" << "readme.xyz" << "xyz File";
-        QTest::newRow("case kept") << "" << "notes.AbC" << "AbC File";
-        QTest::newRow("no ext") << "" << "README" << "File";
-        QTest::newRow("trailing dot") << "" << "name." << " File";
+        QTest::newRow("known") << "plain text document"
+                               << "a.txt"
+                               << "plain text document";
+        QTest::newRow("unknown ext") << ""
+                                     << "readme.xyz"
+                                     << "xyz File";
+        QTest::newRow("case kept") << ""
+                                   << "notes.AbC"
+                                   << "AbC File";
+        QTest::newRow("no ext") << ""
+                                << "README"
+                                << "File";
+        QTest::newRow("trailing dot") << ""
+                                      << "name."
+                                      << " File";
     }
     void typeColumn()
     {
@@ -452,7 +469,7 @@ private slots:
         QCOMPARE(list.subItem(0, 1), QString("zzqx File"));
         QCOMPARE(list.subItem(1, 1), QString("File"));
         QVERIFY(!list.subItem(2, 1).isEmpty());
-        QVERIFY(list.subItem(2, 1) != QString("txt File"));  // the desktop knows .txt
+        QVERIFY(list.subItem(2, 1) != QString("txt File")); // the desktop knows .txt
         QCOMPARE(list.subItem(0, 3), QString("12:05 AM"));
         QCOMPARE(list.subItem(1, 3), QString("01:40 PM"));
         QCOMPARE(list.subItem(0, 2), QLocale().toString(QDate(2024, 3, 9), QLocale::ShortFormat));
@@ -485,7 +502,7 @@ private slots:
         TForm1 form({"/noquery"});
         for (const char* n : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"})
             QVERIFY(form.ListView1->addFile(file(n)));
-        form.DeleteFilesClick();  // nothing selected: nothing happens
+        form.DeleteFilesClick(); // nothing selected: nothing happens
         QCOMPARE(form.ListView1->rowCount(), 5);
         for (int r : {0, 2, 3})
             form.ListView1->selectRow(r);
@@ -516,7 +533,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QAbstractItemView* view = form.ListView1->currentView();
         view->setFocus();
-        QTest::keyClick(view, Qt::Key_Delete);  // nothing selected: nothing happens
+        QTest::keyClick(view, Qt::Key_Delete); // nothing selected: nothing happens
         QCOMPARE(form.ListView1->rowCount(), 5);
         for (int r : {0, 2, 3})
             form.ListView1->selectRow(r);
@@ -539,11 +556,11 @@ private slots:
         }
         TForm1 form({"/noquery"});
         fake.fileAnswers = {{paths[0]}, {}};
-        form.AddFilesClick();  // before any file: the working folder
-        form.AddFilesClick();  // beside the last one added; cancelled
+        form.AddFilesClick(); // before any file: the working folder
+        form.AddFilesClick(); // beside the last one added; cancelled
         drop(form, {paths[1]});
         fake.fileAnswers = {{paths[2]}, {}};
-        form.AddFilesClick();  // beside the dropped one
+        form.AddFilesClick(); // beside the dropped one
         form.AddFilesClick();
         QCOMPARE(form.ListView1->rowCount(), 3);
         QStringList folders;
@@ -556,10 +573,13 @@ private slots:
     void columnsShowTheirContent_data()
     {
         QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("date");  // the short date of 10 December 2026
-        QTest::newRow("C") << "C" << "10 Dec 2026";
-        QTest::newRow("en_GB") << "en_GB" << "10/12/2026";
-        QTest::newRow("en_US") << "en_US" << "12/10/26";
+        QTest::addColumn<QString>("date"); // the short date of 10 December 2026
+        QTest::newRow("C") << "C"
+                           << "10 Dec 2026";
+        QTest::newRow("en_GB") << "en_GB"
+                               << "10/12/2026";
+        QTest::newRow("en_US") << "en_US"
+                               << "12/10/26";
     }
     void columnsShowTheirContent()
     {
@@ -591,7 +611,9 @@ private slots:
 
         QTableView* view = form.ListView1->reportView();
         // What the view's delegate needs to show a column's texts unelided.
-        auto needed = [view](int column) { return static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column); };
+        auto needed = [view](int column) {
+            return static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column);
+        };
         auto checkWidths = [view, needed](const char* when) {
             for (int c = 0; c < 5; ++c)
                 QVERIFY2(view->columnWidth(c) >= cabinet::TListView::designedWidth(c), when);
@@ -646,7 +668,7 @@ private slots:
         // Every row that is there has its Path.
         for (int r = 0; r < form.ListView1->rowCount(); ++r)
             QVERIFY(!form.ListView1->subItem(r, 4).isEmpty());
-        form.AddFilesClick();  // cancelled: nothing added
+        form.AddFilesClick(); // cancelled: nothing added
         QCOMPARE(form.ListView1->rowCount(), 1);
     }
 
@@ -674,7 +696,7 @@ private slots:
         QCOMPARE(fake.urls.size(), 2);
         QVERIFY(fake.urls[0].scheme().startsWith("http"));
         QCOMPARE(fake.urls[1].scheme(), QString("mailto"));
-        fake.openUrlResult = false;  // a refused request shows nothing
+        fake.openUrlResult = false; // a refused request shows nothing
         form.action("ReportABug1")->trigger();
         QVERIFY(fake.messages.isEmpty());
     }

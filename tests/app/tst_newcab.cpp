@@ -29,7 +29,8 @@ void clearPreferences()
 }
 
 // Fills the dialog and presses "&OK"; records the check box as the dialog showed it.
-std::function<int(QDialog*)> fillIn(const QString& name, const QString& directory, bool* checkedShown = nullptr)
+std::function<int(QDialog*)> fillIn(const QString& name, const QString& directory,
+                                    bool* checkedShown = nullptr)
 {
     return [=](QDialog* d) {
         auto* dialog = qobject_cast<TForm8*>(d);
@@ -50,7 +51,7 @@ int pressExit(QDialog* d)
     return d->result();
 }
 
-}  // namespace
+} // namespace
 
 class TestNewCab : public QObject {
     Q_OBJECT
@@ -133,7 +134,7 @@ void TestNewCab::newCabOpensTheDialogAndExitEnds()
     prompter.dialogHandlers.push_back(pressExit);
     form.NewCabClick();
     QCOMPARE(prompter.dialogs.size(), 2);
-    QCOMPARE(form.Edit1->text(), QString("first"));  // Exit changes no setting
+    QCOMPARE(form.Edit1->text(), QString("first")); // Exit changes no setting
     QVERIFY(!form.isVisible());
 }
 
@@ -144,7 +145,7 @@ void TestNewCab::compressLearnsFromTheFlag()
     form.Edit1->setText("c");
     form.Edit2->setText(dir.path());
     form.CheckBox1->setChecked(true);
-    prompter.messageAnswers.assign(20, ravelin::ui::Ok);  // whatever the build reports
+    prompter.messageAnswers.assign(20, ravelin::ui::Ok); // whatever the build reports
     for (int expected : {1, 2, 3}) {
         form.CompressFilesClick();
         QCOMPARE(Preferences().readInteger("AIInt", -1), expected);
@@ -223,7 +224,8 @@ void TestNewCab::mainRoadEndsInAnExecutable()
     if (ravelin::test::haveProgram("cabextract")) {
         QVERIFY(ravelin::test::writeFile(dir.filePath("back.cab"), exe.mid(ext.size())));
         QVERIFY(QDir(dir.path()).mkdir("x"));
-        QCOMPARE(ravelin::test::run("cabextract", {"-q", "-d", dir.filePath("x"), dir.filePath("back.cab")}).exitCode,
+        QCOMPARE(ravelin::test::run("cabextract", {"-q", "-d", dir.filePath("x"), dir.filePath("back.cab")})
+                     .exitCode,
                  0);
         QCOMPARE(ravelin::test::readFile(dir.filePath("x/a.bin")), a);
         QCOMPARE(ravelin::test::readFile(dir.filePath("x/b.txt")), b);

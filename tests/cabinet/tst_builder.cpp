@@ -8,8 +8,8 @@
 #include <QTemporaryDir>
 
 #include <csignal>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "app/form1.h"
 #include "cabinet/builder.h"
@@ -51,7 +51,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 class TestBuilder : public QObject {
     Q_OBJECT
@@ -72,7 +72,10 @@ class TestBuilder : public QObject {
         m_form->Edit1->setText(cabinet);
         m_form->Edit2->setText(directory);
     }
-    void add(const QStringList& paths) { QCOMPARE(m_form->ListView1->addFiles(paths, m_form), int(paths.size())); }
+    void add(const QStringList& paths)
+    {
+        QCOMPARE(m_form->ListView1->addFiles(paths, m_form), int(paths.size()));
+    }
     void compress() { m_form->CompressFilesClick(); }
     QString cabinet(const QString& name = "out") const { return m_dir->filePath("cabs/" + name + ".cab"); }
 
@@ -234,8 +237,9 @@ private slots:
         compress();
         setrlimit(RLIMIT_FSIZE, &old);
         const QStringList texts = m_fake.messageTexts();
-        QVERIFY2(texts.contains("The flush of the cabinet failed. Code:4 Desc:Could not create a temporary file"),
-                 qPrintable(texts.join(" | ")));
+        QVERIFY2(
+            texts.contains("The flush of the cabinet failed. Code:4 Desc:Could not create a temporary file"),
+            qPrintable(texts.join(" | ")));
         QVERIFY(cabinet::builderFor(m_form)->currentCabinetPath().isEmpty());
         QCOMPARE(test::readFile(cabinet()), earlier);
         // The temporary files were deleted all the same.

@@ -1,7 +1,5 @@
 // Proves the new-cabinet dialog, makeSX's messages and the learned self-extract default.
 #include <QApplication>
-#include <csignal>
-#include <sys/resource.h>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -12,6 +10,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -57,7 +57,7 @@ void clearPreferences()
         prefs.remove(name);
 }
 
-}  // namespace
+} // namespace
 
 class TestForm8 : public QObject {
     Q_OBJECT
@@ -135,9 +135,12 @@ void TestForm8::okWithAnEmptyFieldStaysOpen_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("directory");
-    QTest::newRow("no directory") << "setup" << "";
-    QTest::newRow("no name") << "" << "/tmp";
-    QTest::newRow("neither") << "" << "";
+    QTest::newRow("no directory") << "setup"
+                                  << "";
+    QTest::newRow("no name") << ""
+                             << "/tmp";
+    QTest::newRow("neither") << ""
+                             << "";
 }
 
 void TestForm8::okWithAnEmptyFieldStaysOpen()
@@ -184,7 +187,7 @@ void TestForm8::okFillsTheSettings()
         QTest::keyClicks(dialog->Edit1, " setup.cab");
         QTest::keyClicks(dialog->Edit2, "/no/such/dir/");
         dialog->CheckBox1->click();
-        QTest::keyClick(dialog->Edit2, Qt::Key_Return);  // the default button
+        QTest::keyClick(dialog->Edit2, Qt::Key_Return); // the default button
         return d->result();
     });
     TForm8 dialog(&main.window, main.settings());
@@ -200,7 +203,8 @@ void TestForm8::okFillsTheSettings()
     QCOMPARE(ravelin::ui::applicationTitle(), QString(" setup.cab - Ravelin Pro"));
     QCOMPARE(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
     QVERIFY(!dialog.exitRequested());
-    QCOMPARE(cabinetPathFor(main.directory->text(), main.name->text()), QString("/no/such/dir// setup.cab.cab"));
+    QCOMPARE(cabinetPathFor(main.directory->text(), main.name->text()),
+             QString("/no/such/dir// setup.cab.cab"));
 }
 
 void TestForm8::exitAsksToEndTheApplication()
@@ -257,8 +261,8 @@ void TestForm8::pictureButtonRunsTheFolderChooser()
     QCOMPARE(prompter.dialogs.size(), 2);
     QVERIFY(statusShown);
     QCOMPARE(title, QString("Output Directory"));
-    QCOMPARE(statuses, (QStringList{"", ravelin::tools::shortenPath(dir.path()),
-                                    ravelin::tools::shortenPath(target)}));
+    QCOMPARE(statuses,
+             (QStringList{"", ravelin::tools::shortenPath(dir.path()), ravelin::tools::shortenPath(target)}));
     QCOMPARE(dialog.Edit2->text(), target);
 }
 
@@ -360,7 +364,7 @@ void TestForm8::learnClamps_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("selfExtracting");
     QTest::addColumn<int>("counter");
-    QTest::addColumn<QString>("setting");  // null: AISetting not written
+    QTest::addColumn<QString>("setting"); // null: AISetting not written
     QTest::newRow("7, plain") << "7" << false << 3 << "1";
     QTest::newRow("3, self-extracting") << "3" << true << 3 << "1";
     QTest::newRow("0, plain") << "0" << false << 0 << "0";

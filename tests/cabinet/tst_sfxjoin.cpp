@@ -4,9 +4,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/stat.h>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "cabinet/sfx/sfxjoin.h"
 #include "platform/io.h"
@@ -18,8 +18,11 @@ using ravelin::test::readFile;
 using ravelin::test::writeFile;
 
 namespace {
-std::string s(const QString& path) { return path.toStdString(); }
-}  // namespace
+std::string s(const QString& path)
+{
+    return path.toStdString();
+}
+} // namespace
 
 class TestSfxJoin : public QObject {
     Q_OBJECT
@@ -57,8 +60,8 @@ void TestSfxJoin::joins()
     const QByteArray cab = randomBytes(cabinetSize, 2);
     QVERIFY(writeFile(dir.filePath("extract.exe"), ext));
     QVERIFY(writeFile(dir.filePath("setup.cab"), cab));
-    const SfxResult r =
-        joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("setup.cab")), s(dir.filePath("setup.exe")));
+    const SfxResult r = joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("setup.cab")),
+                                           s(dir.filePath("setup.exe")));
     QVERIFY2(r.ok(), stepName(r.failed));
     const QByteArray out = readFile(dir.filePath("setup.exe"));
     QCOMPARE(out.size(), extractorSize + cabinetSize);
@@ -66,7 +69,7 @@ void TestSfxJoin::joins()
     QCOMPARE(r.bytesWritten, quint64(out.size()));
     QVERIFY(r.cabinetRemoved);
     QVERIFY(!QFile::exists(dir.filePath("setup.cab")));
-    QCOMPARE(readFile(dir.filePath("extract.exe")), ext);  // the extractor is left alone
+    QCOMPARE(readFile(dir.filePath("extract.exe")), ext); // the extractor is left alone
 }
 
 void TestSfxJoin::replacesExistingOutput()
@@ -75,7 +78,8 @@ void TestSfxJoin::replacesExistingOutput()
     QVERIFY(writeFile(dir.filePath("e"), "EXT"));
     QVERIFY(writeFile(dir.filePath("c.cab"), "CAB"));
     QVERIFY(writeFile(dir.filePath("c.exe"), randomBytes(10000, 3)));
-    QVERIFY(joinSelfExtracting(s(dir.filePath("e")), s(dir.filePath("c.cab")), s(dir.filePath("c.exe"))).ok());
+    QVERIFY(
+        joinSelfExtracting(s(dir.filePath("e")), s(dir.filePath("c.cab")), s(dir.filePath("c.exe"))).ok());
     QCOMPARE(readFile(dir.filePath("c.exe")), QByteArray("EXTCAB"));
 }
 
@@ -86,14 +90,21 @@ void TestSfxJoin::openFailuresCopyNothing_data()
     QTest::addColumn<QString>("output");
     QTest::addColumn<int>("step");
     QTest::addColumn<int>("error");
-    QTest::newRow("missing extractor") << "missing.exe" << "c.cab" << "c.exe" << int(SfxStep::OpenExtractor) << ENOENT;
-    QTest::newRow("missing cabinet") << "extract.exe" << "gone.cab" << "c.exe" << int(SfxStep::OpenCabinet) << ENOENT;
-    QTest::newRow("missing output directory")
-        << "extract.exe" << "c.cab" << "nodir/c.exe" << int(SfxStep::CreateOutput) << ENOENT;
-    QTest::newRow("output directory is a file")
-        << "extract.exe" << "c.cab" << "afile/c.exe" << int(SfxStep::CreateOutput) << ENOTDIR;
-    QTest::newRow("output is a directory")
-        << "extract.exe" << "c.cab" << "adir" << int(SfxStep::CreateOutput) << EISDIR;
+    QTest::newRow("missing extractor") << "missing.exe"
+                                       << "c.cab"
+                                       << "c.exe" << int(SfxStep::OpenExtractor) << ENOENT;
+    QTest::newRow("missing cabinet") << "extract.exe"
+                                     << "gone.cab"
+                                     << "c.exe" << int(SfxStep::OpenCabinet) << ENOENT;
+    QTest::newRow("missing output directory") << "extract.exe"
+                                              << "c.cab"
+                                              << "nodir/c.exe" << int(SfxStep::CreateOutput) << ENOENT;
+    QTest::newRow("output directory is a file") << "extract.exe"
+                                                << "c.cab"
+                                                << "afile/c.exe" << int(SfxStep::CreateOutput) << ENOTDIR;
+    QTest::newRow("output is a directory") << "extract.exe"
+                                           << "c.cab"
+                                           << "adir" << int(SfxStep::CreateOutput) << EISDIR;
 }
 
 void TestSfxJoin::openFailuresCopyNothing()
@@ -108,7 +119,8 @@ void TestSfxJoin::openFailuresCopyNothing()
     QVERIFY(writeFile(dir.filePath("c.cab"), randomBytes(5000, 5)));
     QVERIFY(writeFile(dir.filePath("afile"), "x"));
     QVERIFY(QDir(dir.path()).mkdir("adir"));
-    const SfxResult r = joinSelfExtracting(s(dir.filePath(extractor)), s(dir.filePath(cabinet)), s(dir.filePath(output)));
+    const SfxResult r =
+        joinSelfExtracting(s(dir.filePath(extractor)), s(dir.filePath(cabinet)), s(dir.filePath(output)));
     QCOMPARE(int(r.failed), step);
     QCOMPARE(r.error, error);
     // The result names the file of the failed step.
@@ -132,8 +144,8 @@ void TestSfxJoin::writeFailureKeepsCabinet()
     // The output's name leads to a device: it is neither written through nor
     // replaced, and nothing is copied.
     QVERIFY(QFile::link("/dev/full", dir.filePath("c.exe")));
-    const SfxResult r =
-        joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")), s(dir.filePath("c.exe")));
+    const SfxResult r = joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")),
+                                           s(dir.filePath("c.exe")));
     QCOMPARE(r.failed, SfxStep::CreateOutput);
     QCOMPARE(r.error, ravelin::io::kNotRegularFile);
     QCOMPARE(r.bytesWritten, quint64(0));
@@ -150,14 +162,14 @@ void TestSfxJoin::fileSizeLimitKeepsCabinet()
     QVERIFY(writeFile(dir.filePath("extract.exe"), randomBytes(3000, 8)));
     QVERIFY(writeFile(dir.filePath("c.cab"), cab));
     // The limit falls inside the cabinet's part of the copy.
-    struct rlimit old{};
+    struct rlimit old {};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
     struct rlimit limited = old;
     limited.rlim_cur = 4096;
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const SfxResult r =
-        joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")), s(dir.filePath("c.exe")));
+    const SfxResult r = joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")),
+                                           s(dir.filePath("c.exe")));
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     QCOMPARE(r.failed, SfxStep::WriteCabinet);
@@ -176,13 +188,14 @@ void TestSfxJoin::inputsThatAreNotFilesAreRefused()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("extract.exe"));
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("c.cab")).constData(), 0600), 0);
-    SfxResult r =
-        joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")), s(dir.filePath("c.exe")));
+    SfxResult r = joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")),
+                                     s(dir.filePath("c.exe")));
     QCOMPARE(r.failed, SfxStep::OpenExtractor);
     QCOMPARE(r.error, ravelin::io::kNotRegularFile);
     QVERIFY(QDir(dir.path()).rmdir("extract.exe"));
     QVERIFY(writeFile(dir.filePath("extract.exe"), randomBytes(3000, 6)));
-    r = joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")), s(dir.filePath("c.exe")));
+    r = joinSelfExtracting(s(dir.filePath("extract.exe")), s(dir.filePath("c.cab")),
+                           s(dir.filePath("c.exe")));
     QCOMPARE(r.failed, SfxStep::OpenCabinet);
     QCOMPARE(r.error, ravelin::io::kNotRegularFile);
     QCOMPARE(r.path, s(dir.filePath("c.cab")));

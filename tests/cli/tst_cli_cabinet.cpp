@@ -12,7 +12,7 @@ test::ProcessResult cab(const QStringList& args, const QString& cwd = QString())
 {
     return test::run(QStringLiteral(RAVELIN_CAB), args, cwd);
 }
-}  // namespace
+} // namespace
 
 class TestCliCabinet : public QObject {
     Q_OBJECT
@@ -34,12 +34,12 @@ private slots:
         const QString out = m_dir.filePath("one.cab");
         const auto n = cab({"n", out, big, a, z});
         QVERIFY2(n.exitCode == 0, n.err.constData());
-        QCOMPARE(n.err, QByteArray());  // no progress bar when stderr is not a terminal
+        QCOMPARE(n.err, QByteArray()); // no progress bar when stderr is not a terminal
 
         const auto l = cab({"l", out});
         QCOMPARE(l.exitCode, 0);
         const QList<QByteArray> lines = l.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 4);  // and the summary
+        QCOMPARE(lines.size(), 4); // and the summary
         // Given order, bare names.
         QVERIFY(lines[0].trimmed().startsWith("200000 "));
         QVERIFY(lines[0].endsWith("  big.bin"));
@@ -77,7 +77,7 @@ private slots:
         QVERIFY(n.err.contains("No such file or directory"));
         const auto l = cab({"l", out});
         QCOMPARE(l.exitCode, 0);
-        QCOMPARE(l.out.count('\n'), 2);  // one file and the summary
+        QCOMPARE(l.out.count('\n'), 2); // one file and the summary
     }
 
     void failures_data()
@@ -87,15 +87,19 @@ private slots:
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("no command args") << QStringList{"n"} << 2 << QByteArray("usage:");
         QTest::newRow("n without files") << QStringList{"n", "x.cab"} << 2 << QByteArray("usage:");
-        QTest::newRow("n unknown option") << QStringList{"n", "--frob", "x.cab", "f"} << 2 << QByteArray("--frob");
+        QTest::newRow("n unknown option")
+            << QStringList{"n", "--frob", "x.cab", "f"} << 2 << QByteArray("--frob");
         QTest::newRow("l two args") << QStringList{"l", "a", "b"} << 2 << QByteArray("usage:");
         QTest::newRow("x three args") << QStringList{"x", "a", "b", "c"} << 2 << QByteArray("usage:");
         QTest::newRow("t none") << QStringList{"t"} << 2 << QByteArray("usage:");
-        QTest::newRow("n missing directory") << QStringList{"n", "/no/such/dir/x.cab", "/etc/hostname"} << 1
-                                             << QByteArray("cannot create");
-        QTest::newRow("l missing") << QStringList{"l", "/no/such.cab"} << 1 << QByteArray("cannot open cabinet");
-        QTest::newRow("t not a cabinet") << QStringList{"t", "/etc/hostname"} << 1 << QByteArray("not a cabinet");
-        QTest::newRow("x not a cabinet") << QStringList{"x", "/etc/hostname", "out"} << 1 << QByteArray("not a cabinet");
+        QTest::newRow("n missing directory")
+            << QStringList{"n", "/no/such/dir/x.cab", "/etc/hostname"} << 1 << QByteArray("cannot create");
+        QTest::newRow("l missing") << QStringList{"l", "/no/such.cab"} << 1
+                                   << QByteArray("cannot open cabinet");
+        QTest::newRow("t not a cabinet")
+            << QStringList{"t", "/etc/hostname"} << 1 << QByteArray("not a cabinet");
+        QTest::newRow("x not a cabinet")
+            << QStringList{"x", "/etc/hostname", "out"} << 1 << QByteArray("not a cabinet");
     }
 
     void failures()
@@ -120,8 +124,9 @@ private slots:
     {
         const auto h = cab({"--help"});
         QCOMPARE(h.exitCode, 0);
-        for (const char* s : {"ravelin-cab n ", "ravelin-cab l CABINET", "ravelin-cab x [-F PATTERN]... [--overwrite] CABINET [DIR]",
-                              "ravelin-cab t CABINET"})
+        for (const char* s :
+             {"ravelin-cab n ", "ravelin-cab l CABINET",
+              "ravelin-cab x [-F PATTERN]... [--overwrite] CABINET [DIR]", "ravelin-cab t CABINET"})
             QVERIFY2(h.out.contains(s), s);
         const auto v = cab({"--version"});
         QCOMPARE(v.exitCode, 0);

@@ -212,11 +212,13 @@ private slots:
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("cyrillic") << QByteArray("пароль для файла\n") << QByteArray("U+043F");
         QTest::newRow("greek") << QByteArray("κωδικός αρχείου!\n") << QByteArray("no Windows-1252 byte");
-        QTest::newRow("cjk") << QByteArray("密码密码密码密码密码密码密码密码\n") << QByteArray("no Windows-1252 byte");
+        QTest::newRow("cjk") << QByteArray("密码密码密码密码密码密码密码密码\n")
+                             << QByteArray("no Windows-1252 byte");
         QTest::newRow("invalid UTF-8") << QByteArray("sixteen \xff chars ok\n") << QByteArray("not UTF-8");
         QTest::newRow("/dev/zero") << QByteArray("@/dev/zero") << QByteArray("not a regular file");
         QTest::newRow("fifo") << QByteArray("@fifo") << QByteArray("not a regular file");
-        QTest::newRow("no line end in 4 KiB") << QByteArray(5000, 'p') << QByteArray("longer than 4096 bytes");
+        QTest::newRow("no line end in 4 KiB")
+            << QByteArray(5000, 'p') << QByteArray("longer than 4096 bytes");
     }
 
     void passPhraseRefusals()
@@ -250,9 +252,9 @@ private slots:
         QVERIFY(writeFile(path("padded"), zeroPadded(m_plain)));
         const QByteArray key = QByteArray("\x80 for sixteen ok").toHex();
         // Blowfish sits in OpenSSL 3's legacy provider.
-        ProcessResult ossl = run(QStringLiteral("openssl"),
-                                 {"enc", "-provider", "legacy", "-provider", "default", "-bf-ecb", "-nopad", "-K",
-                                  QString::fromLatin1(key), "-in", path("padded")});
+        ProcessResult ossl =
+            run(QStringLiteral("openssl"), {"enc", "-provider", "legacy", "-provider", "default", "-bf-ecb",
+                                            "-nopad", "-K", QString::fromLatin1(key), "-in", path("padded")});
         if (ossl.exitCode != 0)
             ossl = run(QStringLiteral("openssl"),
                        {"enc", "-bf-ecb", "-nopad", "-K", QString::fromLatin1(key), "-in", path("padded")});
@@ -286,9 +288,12 @@ private slots:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("input");
-        QTest::newRow("encrypt fifo") << "encrypt" << "fifo";
-        QTest::newRow("decrypt fifo") << "decrypt" << "fifo";
-        QTest::newRow("encrypt /dev/zero") << "encrypt" << "/dev/zero";
+        QTest::newRow("encrypt fifo") << "encrypt"
+                                      << "fifo";
+        QTest::newRow("decrypt fifo") << "decrypt"
+                                      << "fifo";
+        QTest::newRow("encrypt /dev/zero") << "encrypt"
+                                           << "/dev/zero";
     }
 
     void notRegularInputRefused()

@@ -33,7 +33,7 @@ QMap<QString, QByteArray> contents(const QString& root)
     return map;
 }
 
-}  // namespace
+} // namespace
 
 class TestCliNew : public QObject {
     Q_OBJECT
@@ -66,12 +66,17 @@ private slots:
     void treesReadBackByEveryReader_data()
     {
         QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("root");  // where the tree's files land below the extraction folder
-        QTest::newRow("-r -p") << "$CAB n -r -p t.cab tree" << "tree";
-        QTest::newRow("options after operands") << "$CAB n t.cab tree -r -p" << "tree";
-        QTest::newRow("joined short options") << "$CAB n -rp t.cab ./tree/" << "tree";
-        QTest::newRow("-P strips") << "$CAB n -r -P tree/ t.cab tree" << "";
-        QTest::newRow("absolute path") << "$CAB n -r -P \"$PWD/\" t.cab \"$PWD/tree\"" << "tree";
+        QTest::addColumn<QString>("root"); // where the tree's files land below the extraction folder
+        QTest::newRow("-r -p") << "$CAB n -r -p t.cab tree"
+                               << "tree";
+        QTest::newRow("options after operands") << "$CAB n t.cab tree -r -p"
+                                                << "tree";
+        QTest::newRow("joined short options") << "$CAB n -rp t.cab ./tree/"
+                                              << "tree";
+        QTest::newRow("-P strips") << "$CAB n -r -P tree/ t.cab tree"
+                                   << "";
+        QTest::newRow("absolute path") << "$CAB n -r -P \"$PWD/\" t.cab \"$PWD/tree\""
+                                       << "tree";
     }
 
     void treesReadBackByEveryReader()
@@ -109,7 +114,8 @@ private slots:
     void storedNamesWithoutAndWithPaths()
     {
         // Without -p: bare names, as the window stores them; a name met twice is warned about.
-        auto r = sh("mkdir two && printf x > two/readme.txt && $CAB n b.cab tree/readme.txt two/readme.txt", m_dir->path());
+        auto r = sh("mkdir two && printf x > two/readme.txt && $CAB n b.cab tree/readme.txt two/readme.txt",
+                    m_dir->path());
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.err.contains("warning: readme.txt is stored more than once"), r.err.constData());
         r = sh("$CAB n -q q.cab tree/readme.txt two/readme.txt", m_dir->path());
@@ -133,17 +139,19 @@ private slots:
         // A newline and a leading space in names, read NUL-separated.
         QVERIFY(test::writeFile(m_dir->filePath("odd\nname"), "newline"));
         QVERIFY(test::writeFile(m_dir->filePath(" lead"), "space"));
-        auto r = sh("printf 'odd\\nname\\000 lead\\000tree/readme.txt\\000' > list && $CAB n -T list --null l.cab && "
-                    "mkdir out && cabextract -q -d out l.cab",
-                    m_dir->path());
+        auto r = sh(
+            "printf 'odd\\nname\\000 lead\\000tree/readme.txt\\000' > list && $CAB n -T list --null l.cab && "
+            "mkdir out && cabextract -q -d out l.cab",
+            m_dir->path());
         QVERIFY2(r.exitCode == 0, r.err.constData());
         QCOMPARE(test::readFile(m_dir->filePath("out/odd\nname")), QByteArray("newline"));
         QCOMPARE(test::readFile(m_dir->filePath("out/ lead")), QByteArray("space"));
         // One a line, from standard input, after FILE operands.
-        r = sh("printf 'tree/.hidden\\n\\n' | $CAB n s.cab tree/readme.txt --files-from - && $CAB l s.cab", m_dir->path());
+        r = sh("printf 'tree/.hidden\\n\\n' | $CAB n s.cab tree/readme.txt --files-from - && $CAB l s.cab",
+               m_dir->path());
         QVERIFY2(r.exitCode == 0, r.err.constData());
         const QList<QByteArray> lines = r.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 3);  // and the summary
+        QCOMPARE(lines.size(), 3); // and the summary
         QVERIFY(lines[0].endsWith("readme.txt") && lines[1].endsWith(".hidden"));
         // The escaped name prints as one line.
         r = sh("$CAB l l.cab", m_dir->path());
@@ -173,19 +181,29 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
-        QTest::newRow("n --help") << "$CAB n --help" << 0 << "usage: ravelin-cab n [OPTIONS]" << "";
-        QTest::newRow("help n") << "$CAB help n" << 0 << "-r, --recursive" << "";
-        QTest::newRow("help x") << "$CAB help x" << 0 << "usage: ravelin-cab x" << "";
+        QTest::newRow("n --help") << "$CAB n --help" << 0 << "usage: ravelin-cab n [OPTIONS]"
+                                  << "";
+        QTest::newRow("help n") << "$CAB help n" << 0 << "-r, --recursive"
+                                << "";
+        QTest::newRow("help x") << "$CAB help x" << 0 << "usage: ravelin-cab x"
+                                << "";
         QTest::newRow("unknown option") << "$CAB n --frobnicate c.cab tree/readme.txt" << 2 << ""
                                         << "unknown option --frobnicate";
-        QTest::newRow("missing value") << "$CAB n c.cab tree/readme.txt -i" << 2 << "" << "needs a value";
-        QTest::newRow("bad set ID") << "$CAB n -i 70000 c.cab tree/readme.txt" << 2 << "" << "0 to 65535";
-        QTest::newRow("bad method") << "$CAB n -m zip c.cab tree/readme.txt" << 2 << "" << "unknown compression";
-        QTest::newRow("no files") << "$CAB n c.cab" << 2 << "" << "usage:";
-        QTest::newRow("--help after --") << "$CAB n c.cab -- --help" << 1 << "" << "cannot add --help";
-        QTest::newRow("set ID given") << "$CAB n -i 7 c.cab tree/readme.txt && od -An -tu2 -j32 -N2 c.cab" << 0 << "7"
-                                      << "";
-        QTest::newRow("help unknown") << "$CAB help zz" << 2 << "" << "unknown command";
+        QTest::newRow("missing value") << "$CAB n c.cab tree/readme.txt -i" << 2 << ""
+                                       << "needs a value";
+        QTest::newRow("bad set ID") << "$CAB n -i 70000 c.cab tree/readme.txt" << 2 << ""
+                                    << "0 to 65535";
+        QTest::newRow("bad method") << "$CAB n -m zip c.cab tree/readme.txt" << 2 << ""
+                                    << "unknown compression";
+        QTest::newRow("no files") << "$CAB n c.cab" << 2 << ""
+                                  << "usage:";
+        QTest::newRow("--help after --") << "$CAB n c.cab -- --help" << 1 << ""
+                                         << "cannot add --help";
+        QTest::newRow("set ID given")
+            << "$CAB n -i 7 c.cab tree/readme.txt && od -An -tu2 -j32 -N2 c.cab" << 0 << "7"
+            << "";
+        QTest::newRow("help unknown") << "$CAB help zz" << 2 << ""
+                                      << "unknown command";
     }
 
     void helpAndExitCodes()

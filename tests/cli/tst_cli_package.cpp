@@ -30,7 +30,7 @@ std::string bytes(const QString& path)
 {
     return QFile::encodeName(path).toStdString();
 }
-}  // namespace
+} // namespace
 
 class TestCliPackage : public QObject {
     Q_OBJECT
@@ -57,10 +57,12 @@ void TestCliPackage::infWritesWorkedExample()
     auto r = test::run(kCab, {"inf", "--cab", "tools", "--dir", dir.path(), "/some/where/b.txt", "a.exe"});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, QFile::encodeName(dir.filePath("tools.inf")) + "\n");
-    QCOMPARE(readFile(dir.filePath("tools.inf")),
-             distribution::composeInf({"tools", bytes(dir.path()), "myinstall\\directory", {"b.txt", "a.exe"}}));
+    QCOMPARE(
+        readFile(dir.filePath("tools.inf")),
+        distribution::composeInf({"tools", bytes(dir.path()), "myinstall\\directory", {"b.txt", "a.exe"}}));
 
-    r = test::run(kCab, {"inf", "--cab=my tools", "--dir=" + dir.path(), "--install-dir", "C:\\x y", "--", "--odd"});
+    r = test::run(
+        kCab, {"inf", "--cab=my tools", "--dir=" + dir.path(), "--install-dir", "C:\\x y", "--", "--odd"});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(readFile(dir.filePath("my tools.inf")),
              distribution::composeInf({"my tools", bytes(dir.path()), "C:\\x y", {"--odd"}}));
@@ -85,9 +87,10 @@ void TestCliPackage::packageWritesSetupFiles()
                                     "--description", "the tools", "--readme", "notes.txt", "--pass-file",
                                     dir.filePath("pass")});
     QVERIFY2(r.exitCode == 0, r.err.constData());
-    QCOMPARE(readFile(dir.filePath("setup.ini")), QByteArray("[General]\r\na1=My Tools\r\na2=the tools\r\n"
-                                                             "a3=notes.txt\r\na4=tools.ecf\r\na5=tools.cab\r\n"
-                                                             "a6=tools.in_\r\na7=myinstall\\directory\r\n"));
+    QCOMPARE(readFile(dir.filePath("setup.ini")),
+             QByteArray("[General]\r\na1=My Tools\r\na2=the tools\r\n"
+                        "a3=notes.txt\r\na4=tools.ecf\r\na5=tools.cab\r\n"
+                        "a6=tools.in_\r\na7=myinstall\\directory\r\n"));
     const QByteArray inf = readFile(dir.filePath("tools.inf"));
     crypto::decryptFile(dir.filePath("tools.in_"), dir.filePath("check"), kPassPhrase);
     const QByteArray decrypted = readFile(dir.filePath("check"));
@@ -115,8 +118,8 @@ void TestCliPackage::packageRefusals()
     QVERIFY(writeFile(dir.filePath("pass"), passPhrase.toUtf8() + "\n"));
     if (writeInf)
         QCOMPARE(test::run(kCab, {"inf", "--cab", "tools", "--dir", dir.path(), "a"}).exitCode, 0);
-    const auto r = test::run(kCab, {"package", "--cab", "tools", "--dir", dir.path(), "--pass-file",
-                                    dir.filePath("pass")});
+    const auto r = test::run(
+        kCab, {"package", "--cab", "tools", "--dir", dir.path(), "--pass-file", dir.filePath("pass")});
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains(message), r.err.constData());
     QVERIFY(!QFileInfo::exists(dir.filePath("tools.in_")) && !QFileInfo::exists(dir.filePath("SETUP.EXE")));
@@ -130,7 +133,8 @@ void TestCliPackage::usage_data()
     QTest::newRow("inf unknown option") << QStringList{"inf", "--cab", "x", "--dir", "/tmp", "--bogus", "a"};
     QTest::newRow("inf missing value") << QStringList{"inf", "--cab"};
     QTest::newRow("package operand") << QStringList{"package", "--cab", "x", "--dir", "/tmp", "extra"};
-    QTest::newRow("package pass on command line") << QStringList{"package", "--cab", "x", "--dir", "/tmp", "--pass", "p"};
+    QTest::newRow("package pass on command line")
+        << QStringList{"package", "--cab", "x", "--dir", "/tmp", "--pass", "p"};
 }
 
 void TestCliPackage::usage()
@@ -150,23 +154,31 @@ void TestCliPackage::lineBreaksAndCabinetNamesRefused_data()
     QTest::addColumn<QByteArray>("message");
     const QStringList inf{"inf", "--dir", "DIR"};
     const QStringList package{"package", "--dir", "DIR", "--pass-file", "DIR/pass"};
-    QTest::newRow("inf --install-dir LF") << inf + QStringList{"--cab", "tools", "--install-dir", "a\nb=1", "a"} << 1
-                                          << QByteArray("--install-dir holds a line break");
-    QTest::newRow("inf file name CR") << inf + QStringList{"--cab", "tools", "x\r[copy.files]"} << 1
-                                      << QByteArray("line break");
-    QTest::newRow("inf --cab ../x") << inf + QStringList{"--cab", "../x", "a"} << 1 << QByteArray("--cab must be");
+    QTest::newRow("inf --install-dir LF")
+        << inf + QStringList{"--cab", "tools", "--install-dir", "a\nb=1", "a"} << 1
+        << QByteArray("--install-dir holds a line break");
+    QTest::newRow("inf file name CR")
+        << inf + QStringList{"--cab", "tools", "x\r[copy.files]"} << 1 << QByteArray("line break");
+    QTest::newRow("inf --cab ../x") << inf + QStringList{"--cab", "../x", "a"} << 1
+                                    << QByteArray("--cab must be");
     QTest::newRow("inf --cab .") << inf + QStringList{"--cab", ".", "a"} << 1 << QByteArray("--cab must be");
-    QTest::newRow("package --title LF") << package + QStringList{"--cab", "tools", "--title", "T\na6=evil.in_"} << 1
-                                        << QByteArray("--title holds a line break");
-    QTest::newRow("package --description CR") << package + QStringList{"--cab", "tools", "--description", "d\r"}
-                                              << 1 << QByteArray("--description holds a line break");
+    QTest::newRow("package --title LF")
+        << package + QStringList{"--cab", "tools", "--title", "T\na6=evil.in_"} << 1
+        << QByteArray("--title holds a line break");
+    QTest::newRow("package --description CR")
+        << package + QStringList{"--cab", "tools", "--description", "d\r"} << 1
+        << QByteArray("--description holds a line break");
     QTest::newRow("package --readme LF") << package + QStringList{"--cab", "tools", "--readme", "r\n"} << 1
                                          << QByteArray("--readme holds a line break");
-    QTest::newRow("package --install-dir CRLF") << package + QStringList{"--cab", "tools", "--install-dir", "i\r\n"}
-                                                << 1 << QByteArray("--install-dir holds a line break");
-    QTest::newRow("package --cab ../x") << package + QStringList{"--cab", "../x"} << 1 << QByteArray("--cab must be");
-    QTest::newRow("package --cab ..") << package + QStringList{"--cab", ".."} << 1 << QByteArray("--cab must be");
-    QTest::newRow("package --cab a/b") << package + QStringList{"--cab", "a/b"} << 1 << QByteArray("--cab must be");
+    QTest::newRow("package --install-dir CRLF")
+        << package + QStringList{"--cab", "tools", "--install-dir", "i\r\n"} << 1
+        << QByteArray("--install-dir holds a line break");
+    QTest::newRow("package --cab ../x")
+        << package + QStringList{"--cab", "../x"} << 1 << QByteArray("--cab must be");
+    QTest::newRow("package --cab ..")
+        << package + QStringList{"--cab", ".."} << 1 << QByteArray("--cab must be");
+    QTest::newRow("package --cab a/b")
+        << package + QStringList{"--cab", "a/b"} << 1 << QByteArray("--cab must be");
     QTest::newRow("package --cab empty") << package + QStringList{"--cab="} << 2 << QByteArray("usage");
 }
 
@@ -214,7 +226,8 @@ void TestCliPackage::outputThatIsAnInputRefused()
     QVERIFY(writeFile(dir.filePath("SETUP.EXE"), "earlier setup"));
     QStringList args{"package", "--cab", "tools", "--dir", dir.path(), "--pass-file", dir.filePath("pass")};
     if (how == "readme setup.ini") {
-        args << "--readme" << "setup.ini";
+        args << "--readme"
+             << "setup.ini";
     } else if (how == "readme link") {
         QVERIFY(QFile::link(dir.filePath("SETUP.EXE"), dir.filePath("readme.txt")));
     } else if (how == "pass setup.ini") {
@@ -226,7 +239,8 @@ void TestCliPackage::outputThatIsAnInputRefused()
                  0);
     } else if (how == "inf listed") {
         QVERIFY(writeFile(dir.filePath("list.txt"), "listed file"));
-        args = QStringList{"inf", "--cab", "list", "--dir", dir.path(), dir.filePath("a"), dir.path() + "/./list.inf"};
+        args = QStringList{
+            "inf", "--cab", "list", "--dir", dir.path(), dir.filePath("a"), dir.path() + "/./list.inf"};
         QVERIFY(QFile::link(dir.filePath("list.txt"), dir.filePath("list.inf")));
     }
     QMap<QString, QByteArray> before;
@@ -271,8 +285,8 @@ void TestCliPackage::passPhraseWithoutWindows1252ByteRefused()
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath("pass"), QByteArray("пароль для файла\n")));
     QCOMPARE(test::run(kCab, {"inf", "--cab", "tools", "--dir", dir.path(), "a"}).exitCode, 0);
-    const auto r = test::run(kCab, {"package", "--cab", "tools", "--dir", dir.path(), "--pass-file",
-                                    dir.filePath("pass")});
+    const auto r = test::run(
+        kCab, {"package", "--cab", "tools", "--dir", dir.path(), "--pass-file", dir.filePath("pass")});
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains("no Windows-1252 byte"), r.err.constData());
     QCOMPARE(tree(dir.path()), (QStringList{"pass", "tools.inf"}));
@@ -283,16 +297,18 @@ void TestCliPackage::passPhraseWithoutWindows1252ByteRefused()
 void TestCliPackage::nonUtf8BytesAreKept()
 {
     QTemporaryDir dir;
-    const auto r = test::run("/bin/sh", {"-c", "exec \"$0\" inf --cab \"$(printf 't\\377')\" --dir \"$1\" "
-                                               "\"$(printf 'f\\376.txt')\"",
+    const auto r = test::run("/bin/sh", {"-c",
+                                         "exec \"$0\" inf --cab \"$(printf 't\\377')\" --dir \"$1\" "
+                                         "\"$(printf 'f\\376.txt')\"",
                                          kCab, dir.path()});
     QVERIFY2(r.exitCode == 0, r.err.constData());
     const QByteArray inf = QFile::encodeName(dir.path()) + "/t\xff.inf";
     QCOMPARE(r.out, inf + "\n");
-    const std::string expected = distribution::composeInf({"t\xff", bytes(dir.path()), "myinstall\\directory",
-                                                           {"f\xfe.txt"}})
-                                     .toStdString();
-    QVERIFY(QByteArray(expected.c_str()).contains("1=\"Run this from a short file name dir\",t\xff.cab,0\r\n"));
+    const std::string expected =
+        distribution::composeInf({"t\xff", bytes(dir.path()), "myinstall\\directory", {"f\xfe.txt"}})
+            .toStdString();
+    QVERIFY(
+        QByteArray(expected.c_str()).contains("1=\"Run this from a short file name dir\",t\xff.cab,0\r\n"));
     // Read through the exact bytes: the name holds no U+FFFD.
     const int fd = ::open(inf.constData(), O_RDONLY);
     QVERIFY(fd >= 0);

@@ -244,7 +244,8 @@ void TestCliRead::failuresLeaveNothingBehind()
     QTemporaryDir dir;
     QVERIFY(test::writeFile(dir.filePath(existing), "precious\n"));
     // --overwrite: the earlier file would be replaced, were the new one complete.
-    const QStringList args = QStringList{"x", "--overwrite", fixture(cabinet.toLatin1().constData()), dir.path()};
+    const QStringList args =
+        QStringList{"x", "--overwrite", fixture(cabinet.toLatin1().constData()), dir.path()};
     const auto r = prefix.isEmpty()
                        ? cab(args)
                        : test::run(prefix.first(), prefix.mid(1) + QStringList{RAVELIN_CAB} + args);

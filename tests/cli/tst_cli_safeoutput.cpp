@@ -34,11 +34,11 @@ QStringList leftovers(const QString& dir)
     return found;
 }
 
-}  // namespace
+} // namespace
 
 class TestCliSafeOutput : public QObject {
     Q_OBJECT
-    QString m_tmp;  // the tests' TMPDIR, where the library's "tp" files go
+    QString m_tmp; // the tests' TMPDIR, where the library's "tp" files go
 
 private slots:
     void initTestCase()
@@ -52,11 +52,18 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("named");
-        QTest::newRow("cabinet listed as a file") << "" << "$CAB n v.bin a.txt v.bin" << "v.bin";
-        QTest::newRow("through a link") << "ln -s v.bin link.cab" << "$CAB n link.cab a.txt v.bin" << "v.bin";
-        QTest::newRow("the self-extracting output listed")
-            << "cp v.bin v.exe" << "$CAB n --sfx ext.bin v.cab a.txt v.exe" << "v.exe";
-        QTest::newRow("extractor is the cabinet") << "" << "$CAB n --sfx v.bin v.bin a.txt" << "v.bin";
+        QTest::newRow("cabinet listed as a file") << ""
+                                                  << "$CAB n v.bin a.txt v.bin"
+                                                  << "v.bin";
+        QTest::newRow("through a link") << "ln -s v.bin link.cab"
+                                        << "$CAB n link.cab a.txt v.bin"
+                                        << "v.bin";
+        QTest::newRow("the self-extracting output listed") << "cp v.bin v.exe"
+                                                           << "$CAB n --sfx ext.bin v.cab a.txt v.exe"
+                                                           << "v.exe";
+        QTest::newRow("extractor is the cabinet") << ""
+                                                  << "$CAB n --sfx v.bin v.bin a.txt"
+                                                  << "v.bin";
     }
 
     void inputThatIsTheOutputIsRefused()
@@ -85,9 +92,11 @@ private slots:
         QTest::addColumn<QString>("reason");
         // The file-size limit would stop the process by SIGXFSZ if it were
         // not ignored: the build must fail with a message instead.
-        QTest::newRow("file-size limit") << "prlimit --fsize=20000 $CAB n keep.cab big.bin" << "File too large";
+        QTest::newRow("file-size limit") << "prlimit --fsize=20000 $CAB n keep.cab big.bin"
+                                         << "File too large";
         QTest::newRow("unreadable folder for the cabinet")
-            << "chmod 755 . && mkdir ro && cp keep.cab ro/ && chmod 555 ro && setpriv --reuid=65534 --regid=65534 --clear-groups "
+            << "chmod 755 . && mkdir ro && cp keep.cab ro/ && chmod 555 ro && setpriv --reuid=65534 "
+               "--regid=65534 --clear-groups "
                "$CAB n ro/keep.cab a.txt; rc=$?; chmod 755 ro; cmp keep.cab ro/keep.cab && exit $rc"
             << "Permission denied";
     }
@@ -156,11 +165,12 @@ private slots:
         QVERIFY(test::writeFile(dir.filePath("big.bin"), test::randomBytes(40 << 20, 4)));
         // Started with the signal's default action: a shell starts background
         // jobs with SIGINT ignored, and an ignored signal stays ignored.
-        const auto r = sh(QStringLiteral("env --default-signal=INT $CAB n keep.cab big.bin big.bin big.bin & pid=$!; "
-                                         "while ! ls -a | grep -q '^\\.ravelin-'; do sleep 0.01; done; "
-                                         "kill -%1 $pid; wait $pid; echo \"status $?\"")
-                              .arg(signal),
-                          dir.path());
+        const auto r =
+            sh(QStringLiteral("env --default-signal=INT $CAB n keep.cab big.bin big.bin big.bin & pid=$!; "
+                              "while ! ls -a | grep -q '^\\.ravelin-'; do sleep 0.01; done; "
+                              "kill -%1 $pid; wait $pid; echo \"status $?\"")
+                   .arg(signal),
+               dir.path());
         // Stopped by the signal (128 + its number), not finished.
         QVERIFY2(r.out.trimmed().mid(7).toInt() > 128, r.out.constData());
         QCOMPARE(test::readFile(dir.filePath("keep.cab")), earlier);
@@ -177,11 +187,12 @@ private slots:
     {
         QTemporaryDir dir;
         // a\377.txt and a\376.txt would both become "a\uFFFD.txt" as text.
-        const auto r = sh("printf one > \"$(printf 'a\\377.txt')\" && printf two > \"$(printf 'a\\376.txt')\" && "
-                          "printf utf > \"$(printf '\\303\\251.txt')\" && "
-                          "$CAB n \"$(printf 'v\\377.cab')\" \"$(printf 'a\\377.txt')\" \"$(printf 'a\\376.txt')\" "
-                          "\"$(printf '\\303\\251.txt')\"",
-                          dir.path());
+        const auto r =
+            sh("printf one > \"$(printf 'a\\377.txt')\" && printf two > \"$(printf 'a\\376.txt')\" && "
+               "printf utf > \"$(printf '\\303\\251.txt')\" && "
+               "$CAB n \"$(printf 'v\\377.cab')\" \"$(printf 'a\\377.txt')\" \"$(printf 'a\\376.txt')\" "
+               "\"$(printf '\\303\\251.txt')\"",
+               dir.path());
         QVERIFY2(r.exitCode == 0, r.err.constData());
         const QByteArray cabName = QByteArray("v\xff.cab");
         // The cabinet has exactly the name given, found by its bytes.
@@ -198,7 +209,8 @@ private slots:
         QCOMPARE(attribsOf("a\xff.txt") & 0x80, 0);
         QCOMPARE(attribsOf("\xc3\xa9.txt") & 0x80, 0x80);
         if (test::haveProgram("cabextract")) {
-            const auto x = sh("mkdir out && cabextract -q -d out \"$(printf 'v\\377.cab')\" && cat out/*", dir.path());
+            const auto x =
+                sh("mkdir out && cabextract -q -d out \"$(printf 'v\\377.cab')\" && cat out/*", dir.path());
             QCOMPARE(x.exitCode, 0);
             QVERIFY(x.out.contains("one") && x.out.contains("two") && x.out.contains("utf"));
         }

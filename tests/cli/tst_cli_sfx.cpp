@@ -1,4 +1,5 @@
-// Proves "ravelin-cab n --sfx" writes extractor bytes then a readable cabinet, and keeps the cabinet on failure.
+// Proves "ravelin-cab n --sfx" writes extractor bytes then a readable cabinet, and keeps the cabinet on
+// failure.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,8 +27,9 @@ void TestCliSfx::joinsAndRemovesCabinet()
     QVERIFY(writeFile(dir.filePath("extract.exe"), ext));
     QVERIFY(writeFile(dir.filePath("a.bin"), a));
     QVERIFY(writeFile(dir.filePath("b.txt"), b));
-    const ProcessResult r = run(RAVELIN_CAB, {"n", "--sfx", dir.filePath("extract.exe"), dir.filePath("setup.cab"),
-                                              dir.filePath("a.bin"), dir.filePath("b.txt")});
+    const ProcessResult r =
+        run(RAVELIN_CAB, {"n", "--sfx", dir.filePath("extract.exe"), dir.filePath("setup.cab"),
+                          dir.filePath("a.bin"), dir.filePath("b.txt")});
     QVERIFY2(r.exitCode == 0, r.err.constData());
     QVERIFY(!QFile::exists(dir.filePath("setup.cab")));
     const QByteArray exe = readFile(dir.filePath("setup.exe"));
@@ -53,8 +55,8 @@ void TestCliSfx::missingExtractorKeepsCabinet()
 {
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath("a.txt"), "data"));
-    const ProcessResult r =
-        run(RAVELIN_CAB, {"n", "--sfx=" + dir.filePath("nothere.exe"), dir.filePath("c.cab"), dir.filePath("a.txt")});
+    const ProcessResult r = run(RAVELIN_CAB, {"n", "--sfx=" + dir.filePath("nothere.exe"),
+                                              dir.filePath("c.cab"), dir.filePath("a.txt")});
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains("No such file or directory"), r.err.constData());
     QVERIFY(QFile::exists(dir.filePath("c.cab")));

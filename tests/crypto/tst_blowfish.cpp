@@ -328,7 +328,8 @@ private slots:
         QCOMPARE(QFileInfo(out).size(), qint64(encrypted));
         if (encrypted == 0) {
             // An empty file cannot be told from one that is not encrypted at all.
-            QVERIFY_THROWS_EXCEPTION(ECryptoError, fileRun(out, back, QStringLiteral("sixteen chars ok"), false));
+            QVERIFY_THROWS_EXCEPTION(ECryptoError,
+                                     fileRun(out, back, QStringLiteral("sixteen chars ok"), false));
             QVERIFY(!QFileInfo::exists(back));
             return;
         }
@@ -618,14 +619,19 @@ private slots:
         QTest::addColumn<QString>("phrase");
         QTest::addColumn<QByteArray>("key"); // empty: refused
         QTest::newRow("euro") << QString::fromUtf8("€ for sixteen ok") << QByteArray("\x80 for sixteen ok");
-        QTest::newRow("curly quotes") << QString::fromUtf8("“quoted” phrase!") << QByteArray("\x93quoted\x94 phrase!");
-        QTest::newRow("latin-1") << QString::fromUtf8("café naïve façade") << QByteArray("caf\xe9 na\xefve fa\xe7" "ade");
-        QTest::newRow("undefined byte 0x81") << QString::fromUtf8("sixteen \u0081 chars") << QByteArray("sixteen \x81 chars");
+        QTest::newRow("curly quotes")
+            << QString::fromUtf8("“quoted” phrase!") << QByteArray("\x93quoted\x94 phrase!");
+        QTest::newRow("latin-1") << QString::fromUtf8("café naïve façade")
+                                 << QByteArray("caf\xe9 na\xefve fa\xe7"
+                                               "ade");
+        QTest::newRow("undefined byte 0x81")
+            << QString::fromUtf8("sixteen \u0081 chars") << QByteArray("sixteen \x81 chars");
         QTest::newRow("cyrillic") << QString::fromUtf8("пароль для файла") << QByteArray();
         QTest::newRow("cyrillic other") << QString::fromUtf8("секрет для файла") << QByteArray();
         QTest::newRow("greek") << QString::fromUtf8("κωδικός αρχείου!") << QByteArray();
         QTest::newRow("cjk") << QString::fromUtf8("密码密码密码密码密码密码密码密码") << QByteArray();
-        QTest::newRow("C1 U+0080 is not the euro") << QString::fromUtf8("sixteen \u0080 chars") << QByteArray();
+        QTest::newRow("C1 U+0080 is not the euro")
+            << QString::fromUtf8("sixteen \u0080 chars") << QByteArray();
         QTest::newRow("beyond U+FFFF") << QString::fromUtf8("sixteen \U0001F511 char") << QByteArray();
     }
 
@@ -672,8 +678,8 @@ private slots:
             else
                 defined += byte;
         }
-        const auto r = ravelin::test::run(QStringLiteral("iconv"), {"-f", "CP1252", "-t", "UTF-8"}, QString(), 10000,
-                                          defined);
+        const auto r = ravelin::test::run(QStringLiteral("iconv"), {"-f", "CP1252", "-t", "UTF-8"}, QString(),
+                                          10000, defined);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(fromWindows1252(defined), QString::fromUtf8(r.out));
     }
@@ -769,7 +775,8 @@ private slots:
     void linkUnderOutputNameIsReplaced()
     {
         QTemporaryDir dir;
-        const QString in = dir.filePath("in.cab"), out = dir.filePath("in.ecf"), victim = dir.filePath("victim");
+        const QString in = dir.filePath("in.cab"), out = dir.filePath("in.ecf"),
+                      victim = dir.filePath("victim");
         const QByteArray plain = randomBytes(4100, 10);
         QVERIFY(writeFile(in, plain));
         QVERIFY(writeFile(victim, "not to be written"));

@@ -6,9 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "support/filesizelimit.h"
 #include "distribution/infwriter.h"
 #include "platform/constants.h"
+#include "support/filesizelimit.h"
 #include "support/testutil.h"
 
 #include <sys/stat.h>
@@ -45,7 +45,7 @@ QByteArray head()
            "[SourceDisksNames]\r\n";
 }
 
-}  // namespace
+} // namespace
 
 class TestInfWriter : public QObject {
     Q_OBJECT
@@ -68,44 +68,45 @@ void TestInfWriter::composesByteForByte_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QByteArray>("tail");
 
-    QTest::newRow("worked example")
-        << "tools" << "myinstall\\directory" << QStringList{"b.txt", "a.exe"}
-        << QByteArray("1=\"Run this from a short file name dir\",tools.cab,0\r\n"
-                      " \r\n"
-                      "[DestinationDirs]\r\n"
-                      "copy.files = 30,myinstall\\directory\r\n"
-                      " \r\n"
-                      "[SourceDisksFiles]\r\n"
-                      "b.txt=1\r\n"
-                      "a.exe=1\r\n"
-                      " \r\n"
-                      "[copy.files]\r\n"
-                      "b.txt\r\n"
-                      "a.exe\r\n");
-    QTest::newRow("empty file list")
-        << "tools" << "myinstall\\directory" << QStringList{}
-        << QByteArray("1=\"Run this from a short file name dir\",tools.cab,0\r\n"
-                      " \r\n"
-                      "[DestinationDirs]\r\n"
-                      "copy.files = 30,myinstall\\directory\r\n"
-                      " \r\n"
-                      "[SourceDisksFiles]\r\n"
-                      " \r\n"
-                      "[copy.files]\r\n");
-    QTest::newRow("empty cabinet name")
-        << "" << "x" << QStringList{"a"}
-        << QByteArray("1=\"Run this from a short file name dir\",.cab,0\r\n"
-                      " \r\n"
-                      "[DestinationDirs]\r\n"
-                      "copy.files = 30,x\r\n"
-                      " \r\n"
-                      "[SourceDisksFiles]\r\n"
-                      "a=1\r\n"
-                      " \r\n"
-                      "[copy.files]\r\n"
-                      "a\r\n");
+    QTest::newRow("worked example") << "tools"
+                                    << "myinstall\\directory" << QStringList{"b.txt", "a.exe"}
+                                    << QByteArray("1=\"Run this from a short file name dir\",tools.cab,0\r\n"
+                                                  " \r\n"
+                                                  "[DestinationDirs]\r\n"
+                                                  "copy.files = 30,myinstall\\directory\r\n"
+                                                  " \r\n"
+                                                  "[SourceDisksFiles]\r\n"
+                                                  "b.txt=1\r\n"
+                                                  "a.exe=1\r\n"
+                                                  " \r\n"
+                                                  "[copy.files]\r\n"
+                                                  "b.txt\r\n"
+                                                  "a.exe\r\n");
+    QTest::newRow("empty file list") << "tools"
+                                     << "myinstall\\directory" << QStringList{}
+                                     << QByteArray("1=\"Run this from a short file name dir\",tools.cab,0\r\n"
+                                                   " \r\n"
+                                                   "[DestinationDirs]\r\n"
+                                                   "copy.files = 30,myinstall\\directory\r\n"
+                                                   " \r\n"
+                                                   "[SourceDisksFiles]\r\n"
+                                                   " \r\n"
+                                                   "[copy.files]\r\n");
+    QTest::newRow("empty cabinet name") << ""
+                                        << "x" << QStringList{"a"}
+                                        << QByteArray("1=\"Run this from a short file name dir\",.cab,0\r\n"
+                                                      " \r\n"
+                                                      "[DestinationDirs]\r\n"
+                                                      "copy.files = 30,x\r\n"
+                                                      " \r\n"
+                                                      "[SourceDisksFiles]\r\n"
+                                                      "a=1\r\n"
+                                                      " \r\n"
+                                                      "[copy.files]\r\n"
+                                                      "a\r\n");
     QTest::newRow("empty install directory")
-        << "c" << "" << QStringList{"a"}
+        << "c"
+        << "" << QStringList{"a"}
         << QByteArray("1=\"Run this from a short file name dir\",c.cab,0\r\n"
                       " \r\n"
                       "[DestinationDirs]\r\n"
@@ -117,7 +118,8 @@ void TestInfWriter::composesByteForByte_data()
                       "[copy.files]\r\n"
                       "a\r\n");
     QTest::newRow("spaces and commas unchanged")
-        << "my tools" << "C:\\with space\\" << QStringList{"read me.txt", "a,b.dat", " lead"}
+        << "my tools"
+        << "C:\\with space\\" << QStringList{"read me.txt", "a,b.dat", " lead"}
         << QByteArray("1=\"Run this from a short file name dir\",my tools.cab,0\r\n"
                       " \r\n"
                       "[DestinationDirs]\r\n"
@@ -134,7 +136,8 @@ void TestInfWriter::composesByteForByte_data()
                       " lead\r\n");
     const QString longName(5000, QLatin1Char('n'));
     QTest::newRow("long line not wrapped")
-        << "c" << "d" << QStringList{longName}
+        << "c"
+        << "d" << QStringList{longName}
         << QByteArray("1=\"Run this from a short file name dir\",c.cab,0\r\n"
                       " \r\n"
                       "[DestinationDirs]\r\n"
@@ -190,9 +193,8 @@ void TestInfWriter::pathIsPlainConcatenation()
 
 void TestInfWriter::firstLineNeverVaries()
 {
-    const InfRequest requests[] = {{"", "", "", {}},
-                                   {"; x\r\n", "/o", "\r\n", {"\r\n"}},
-                                   {"tools", "/o", "d", {"a", "b"}}};
+    const InfRequest requests[] = {
+        {"", "", "", {}}, {"; x\r\n", "/o", "\r\n", {"\r\n"}}, {"tools", "/o", "d", {"a", "b"}}};
     for (const InfRequest& r : requests)
         QVERIFY(composeInf(r).startsWith("; Created with Korvane Ravelin v6.0\r\n"));
 }
@@ -202,7 +204,8 @@ void TestInfWriter::outcomeAndFailureTexts()
     const InfRequest request{"tools", "/out", kDefaultInstallDirectory, {}};
     QCOMPARE(infOutcomeLine(request),
              QStringLiteral("tools.inf can be found in your /out directory.  Task completed successfully"));
-    QCOMPARE(infFailureMessage(request), QStringLiteral("There was an error while trying to create tools.inf"));
+    QCOMPARE(infFailureMessage(request),
+             QStringLiteral("There was an error while trying to create tools.inf"));
     QCOMPARE(kInfFailureHelpTopic, 1);
     QCOMPARE(QString::fromLatin1(kDefaultInstallDirectory), QStringLiteral("myinstall\\directory"));
 }
@@ -249,7 +252,8 @@ void TestInfWriter::failureNamesStep()
     if (setup == "limit")
         QCOMPARE(ravelin::test::readFile(dir.filePath("tools.inf")), earlier);
     if (setup == "fifo")
-        QVERIFY(QFileInfo(dir.filePath("tools.inf")).isFile() == false && QFileInfo::exists(dir.filePath("tools.inf")));
+        QVERIFY(QFileInfo(dir.filePath("tools.inf")).isFile() == false &&
+                QFileInfo::exists(dir.filePath("tools.inf")));
     QVERIFY(QDir(dir.path()).entryList({".ravelin-*"}, QDir::Files | QDir::Hidden).isEmpty());
 }
 

@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 
 #include "crypto/blowfish.h"
-#include "support/filesizelimit.h"
 #include "distribution/setuppackage.h"
+#include "support/filesizelimit.h"
 #include "support/testutil.h"
 
 using namespace ravelin::distribution;
@@ -138,14 +138,14 @@ void TestSetupPackage::encryptedInfDecryptsToInfAndPadding()
     inf.fileNames = {"b.txt", "a.exe"};
     QVERIFY(WriteInfFile(inf).ok());
     const QByteArray plain = readFile(text(infFilePath(inf)));
-    QVERIFY(plain.size() % 8 != 0);  // the padding shows
+    QVERIFY(plain.size() % 8 != 0); // the padding shows
 
     const Result result = WriteEncryptedInf(request);
     QVERIFY2(result.ok(), qPrintable(result.text()));
     const QByteArray encrypted = readFile(text(encryptedInfPath(request)));
     QCOMPARE(encrypted.size(), (plain.size() + 7) / 8 * 8);
     QVERIFY(!encrypted.contains("Korvane"));
-    QVERIFY(QFileInfo::exists(text(infFilePath(inf))));  // the plain INF stays
+    QVERIFY(QFileInfo::exists(text(infFilePath(inf)))); // the plain INF stays
 
     const QString decrypted = dir.filePath("check.inf");
     ravelin::crypto::decryptFile(text(encryptedInfPath(request)), decrypted, request.passPhrase);
@@ -206,11 +206,16 @@ void TestSetupPackage::extractFailures_data()
     QTest::addColumn<QString>("resource");
     QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("step");
-    QTest::newRow("no such resource") << "NOSUCH" << "" << int(Step::FindResource);
-    QTest::newRow("missing directory") << "BLOB" << "missing" << int(Step::CreateFile);
-    QTest::newRow("directory in the way") << "BLOB" << "directory" << int(Step::CreateFile);
-    QTest::newRow("file-size limit") << "BLOB" << "limit" << int(Step::WriteFile);
-    QTest::newRow("file-size limit, earlier file") << "BLOB" << "limit earlier" << int(Step::WriteFile);
+    QTest::newRow("no such resource") << "NOSUCH"
+                                      << "" << int(Step::FindResource);
+    QTest::newRow("missing directory") << "BLOB"
+                                       << "missing" << int(Step::CreateFile);
+    QTest::newRow("directory in the way") << "BLOB"
+                                          << "directory" << int(Step::CreateFile);
+    QTest::newRow("file-size limit") << "BLOB"
+                                     << "limit" << int(Step::WriteFile);
+    QTest::newRow("file-size limit, earlier file") << "BLOB"
+                                                   << "limit earlier" << int(Step::WriteFile);
 }
 
 void TestSetupPackage::extractFailures()
@@ -282,7 +287,8 @@ void TestSetupPackage::setupProgramIsEmbedded()
 #ifdef RAVELIN_SETUP_IMAGE
     const QByteArray image = setupProgramImage();
     QVERIFY(image.size() > 1000);
-    QVERIFY(image.startsWith("\x7f" "ELF"));
+    QVERIFY(image.startsWith("\x7f"
+                             "ELF"));
     QCOMPARE(image, readFile(QStringLiteral(RAVELIN_SETUP_IMAGE)));
 
     QTemporaryDir dir;

@@ -20,7 +20,10 @@ using namespace ravelin;
 
 namespace {
 
-std::string bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string bytes(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 
 QByteArray readAllOf(const QString& path)
 {
@@ -38,13 +41,14 @@ void writeFile(const QString& path, const QByteArray& data)
 // Names in `dir` other than the given ones (temporaries left behind).
 QStringList strays(const QString& dir, const QStringList& expected)
 {
-    QStringList left = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList left =
+        QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& e : expected)
         left.removeAll(e);
     return left;
 }
 
-}  // namespace
+} // namespace
 
 class TestIo : public QObject {
     Q_OBJECT

@@ -67,7 +67,7 @@ void TestPreferences::parse()
 
 void TestPreferences::readInteger_data()
 {
-    QTest::addColumn<QString>("stored");  // null: value absent
+    QTest::addColumn<QString>("stored"); // null: value absent
     QTest::addColumn<int>("defaultValue");
     QTest::addColumn<int>("expected");
     QTest::newRow("absent") << QString() << 0 << 0;
@@ -204,7 +204,7 @@ void TestPreferences::unwritableStoreReportsFailure()
     QVERIFY(ravelin::test::writeFile(dir.filePath("blocked"), "x"));
     Preferences prefs(dir.filePath("blocked/p.ini"));
     QVERIFY(!prefs.writeInteger("AIInt", 1));
-    QCOMPARE(prefs.readInteger("AIInt", 0), 1);  // kept in memory for this run
+    QCOMPARE(prefs.readInteger("AIInt", 0), 1); // kept in memory for this run
 }
 
 QTEST_GUILESS_MAIN(TestPreferences)

@@ -23,10 +23,11 @@ private slots:
 void TestPackageSettings::parses_data()
 {
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QStringList>("expected");  // a1..a7
+    QTest::addColumn<QStringList>("expected"); // a1..a7
     QTest::newRow("written example")
-        << QByteArray("[General]\r\na1=\r\na2=\r\na3=readme.txt\r\na4=tools.ecf\r\na5=tools.cab\r\na6=tools.in_\r\n"
-                      "a7=myinstall\\directory\r\n")
+        << QByteArray(
+               "[General]\r\na1=\r\na2=\r\na3=readme.txt\r\na4=tools.ecf\r\na5=tools.cab\r\na6=tools.in_\r\n"
+               "a7=myinstall\\directory\r\n")
         << QStringList{"", "", "readme.txt", "tools.ecf", "tools.cab", "tools.in_", "myinstall\\directory"};
     QTest::newRow("missing keys take defaults")
         << QByteArray("[General]\na2=Tools\n")
@@ -46,8 +47,8 @@ void TestPackageSettings::parses()
     QFETCH(QByteArray, text);
     QFETCH(QStringList, expected);
     const PackageSettings s = parseSetupIni(text);
-    QCOMPARE((QStringList{s.title, s.description, s.readmeFileName, s.encryptedCabinet, s.cabinet, s.encryptedInf,
-                          s.installDirectory}),
+    QCOMPARE((QStringList{s.title, s.description, s.readmeFileName, s.encryptedCabinet, s.cabinet,
+                          s.encryptedInf, s.installDirectory}),
              expected);
 }
 

@@ -148,7 +148,8 @@ void TestSetupProgram::init()
     m_package = m_root->filePath("package");
     m_dest = m_root->filePath("dest");
     m_tmp = m_root->filePath("tmp");
-    QVERIFY(QDir().mkpath(m_work) && QDir().mkpath(m_package) && QDir().mkpath(m_dest) && QDir().mkpath(m_tmp));
+    QVERIFY(QDir().mkpath(m_work) && QDir().mkpath(m_package) && QDir().mkpath(m_dest) &&
+            QDir().mkpath(m_tmp));
     qputenv("DESTDIR", m_dest.toLocal8Bit());
     m_oldTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", QFile::encodeName(m_tmp));
@@ -194,7 +195,8 @@ void TestSetupProgram::makePackage(const QStringList& listed, const QByteArray& 
         inf.fileNames.push_back(name.toStdString());
     QVERIFY(distribution::WriteInfFile(inf).ok());
     if (!infOverride.isEmpty())
-        QVERIFY(writeFile(QFile::decodeName(QByteArray::fromStdString(distribution::infFilePath(inf))), infOverride));
+        QVERIFY(writeFile(QFile::decodeName(QByteArray::fromStdString(distribution::infFilePath(inf))),
+                          infOverride));
     QVERIFY(distribution::WriteSetupIni(request).ok());
     QVERIFY(distribution::WriteEncryptedInf(request).ok());
     QVERIFY(distribution::ExtractResourceToFile("IMAGE", "SETUP", distribution::setupExePath(request)));
@@ -388,9 +390,10 @@ void TestSetupProgram::phraseWithoutWindows1252ByteRefused()
     QVERIFY(stayed);
     QVERIFY(focused);
     QCOMPARE(m_fake.messageTexts(),
-             QStringList{QString::fromUtf8("The Pass Phrase contains the character \"п\", which cannot be used in a "
-                                           "Pass Phrase.  Please use only characters of the Western (Windows-1252) "
-                                           "character set.")});
+             QStringList{
+                 QString::fromUtf8("The Pass Phrase contains the character \"п\", which cannot be used in a "
+                                   "Pass Phrase.  Please use only characters of the Western (Windows-1252) "
+                                   "character set.")});
     QCOMPARE(m_fake.messages[0].message.icon, ui::Icon::Error);
     QCOMPARE(m_fake.beeps, QList<ui::Beep>{ui::Beep::Error});
     QCOMPARE(banner.passPhraseDialog()->statusText(), QString());
@@ -435,7 +438,8 @@ void TestSetupProgram::cabinetLackingAFileShowsInstallError()
     m_fake.dialogHandlers.push_back(press("Button1"));
     QCOMPARE(banner.run(), 1);
     QCOMPARE(m_fake.messageTexts(),
-             (QStringList{kMatched, withReason(kInstallFailed, "not in cabinet.txt is not in the cabinet tools.cab")}));
+             (QStringList{kMatched,
+                          withReason(kInstallFailed, "not in cabinet.txt is not in the cabinet tools.cab")}));
     QCOMPARE(m_fake.messages[1].message.icon, ui::Icon::Error);
     QCOMPARE(m_fake.beeps.last(), ui::Beep::Error);
     QVERIFY(test::fileTree(m_dest).isEmpty());
@@ -473,8 +477,8 @@ void TestSetupProgram::brokenEncryptedFiles_data()
     QTest::newRow("INF cut to whole blocks") << "in_ blocks" << kWrong << "";
     QTest::newRow("garbage INF") << "in_ garbage" << kWrong << "";
     QTest::newRow("truncated cabinet") << "ecf cut" << kCabDecryption << "tools.cab";
-    QTest::newRow("cabinet cut inside a block") << "ecf cut odd" << kCabDecryption
-                                                << "PKG/tools.ecf: not an encrypted file";
+    QTest::newRow("cabinet cut inside a block")
+        << "ecf cut odd" << kCabDecryption << "PKG/tools.ecf: not an encrypted file";
     QTest::newRow("garbage cabinet") << "ecf garbage" << kCabDecryption << "tools.cab";
     QTest::newRow("cabinet missing") << "ecf missing" << kCabDecryption
                                      << "PKG/tools.ecf: No such file or directory";
@@ -482,10 +486,12 @@ void TestSetupProgram::brokenEncryptedFiles_data()
                                      << "the cabinet name \"../evil.cab\" in setup.ini is refused";
     QTest::newRow("INF outside") << "a6 outside" << kInfDecryption
                                  << "the encrypted INF name \"../work/tools.in_\" in setup.ini is refused";
-    QTest::newRow("cabinet named as the INF") << "a5 inf" << kCabDecryption
-                                              << "the cabinet name \"tools.inf\" in setup.ini is the decrypted INF's name";
-    QTest::newRow("TMPDIR missing") << "tmp missing" << kInfDecryption
-                                    << "cannot make a private folder in TMP/missing: No such file or directory";
+    QTest::newRow("cabinet named as the INF")
+        << "a5 inf" << kCabDecryption
+        << "the cabinet name \"tools.inf\" in setup.ini is the decrypted INF's name";
+    QTest::newRow("TMPDIR missing")
+        << "tmp missing" << kInfDecryption
+        << "cannot make a private folder in TMP/missing: No such file or directory";
     QTest::newRow("TMPDIR a file") << "tmp file" << kInfDecryption
                                    << "cannot make a private folder in TMP/file: Not a directory";
 }
@@ -602,10 +608,18 @@ void TestSetupProgram::readyDialogShowsDestination_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("value");    // typed or picked; ROOT stands for the test folder
     QTest::addColumn<QString>("expected"); // DEST and ROOT stand for DESTDIR and the test folder
-    QTest::newRow("as shown") << "keep" << "" << "DEST/myinstall/directory";
-    QTest::newRow("typed absolute") << "type" << "ROOT/chosen place" << "ROOT/chosen place";
-    QTest::newRow("typed relative") << "type" << "other/place" << "DEST/other/place";
-    QTest::newRow("picked") << "pick" << "ROOT/picked" << "ROOT/picked";
+    QTest::newRow("as shown") << "keep"
+                              << ""
+                              << "DEST/myinstall/directory";
+    QTest::newRow("typed absolute") << "type"
+                                    << "ROOT/chosen place"
+                                    << "ROOT/chosen place";
+    QTest::newRow("typed relative") << "type"
+                                    << "other/place"
+                                    << "DEST/other/place";
+    QTest::newRow("picked") << "pick"
+                            << "ROOT/picked"
+                            << "ROOT/picked";
 }
 
 void TestSetupProgram::readyDialogShowsDestination()
@@ -657,7 +671,8 @@ void TestSetupProgram::readyDialogShowsDestination()
     QVERIFY(nextOffWhenEmpty);
     if (how == "pick")
         QCOMPARE(pickerStart, m_dest); // the nearest folder of the destination that exists
-    QCOMPARE(m_fake.messageTexts().last(), "Setup has completed successfully\n\nFiles installed to: " + expected);
+    QCOMPARE(m_fake.messageTexts().last(),
+             "Setup has completed successfully\n\nFiles installed to: " + expected);
     for (auto it = m_files.begin(); it != m_files.end(); ++it)
         QCOMPARE(readFile(expected + "/" + it.key()), it.value());
     if (how != "keep")
@@ -695,7 +710,8 @@ void TestSetupProgram::workFolderIsPrivateAndAlwaysRemoved()
     const auto look = [&] {
         during = test::fileTree(m_tmp);
         struct stat st {};
-        if (!during.isEmpty() && ::stat(QFile::encodeName(m_tmp + "/" + during.first()).constData(), &st) == 0)
+        if (!during.isEmpty() &&
+            ::stat(QFile::encodeName(m_tmp + "/" + during.first()).constData(), &st) == 0)
             mode = st.st_mode & 07777;
     };
     m_fake.dialogHandlers.push_back([&](QDialog* d) {
@@ -709,8 +725,9 @@ void TestSetupProgram::workFolderIsPrivateAndAlwaysRemoved()
     QCOMPARE(during.size(), end == "wrong" ? 2 : 3);
     QVERIFY2(during[0].startsWith("vaultline-"), qPrintable(during[0]));
     QCOMPARE(mode, mode_t(0700));
-    QCOMPARE(during.mid(1), end == "wrong" ? QStringList{during[0] + "/tools.inf"}
-                                           : (QStringList{during[0] + "/tools.cab", during[0] + "/tools.inf"}));
+    QCOMPARE(during.mid(1), end == "wrong"
+                                ? QStringList{during[0] + "/tools.inf"}
+                                : (QStringList{during[0] + "/tools.cab", during[0] + "/tools.inf"}));
     QCOMPARE(test::fileTree(m_tmp), QStringList());
     QCOMPARE(test::fileTree(m_package), package);
 }
@@ -727,8 +744,8 @@ void TestSetupProgram::installErrorNamesPathAndReason()
     QCOMPARE(banner.run(), 1);
     QCOMPARE(m_fake.messageTexts(),
              (QStringList{kMatched, withReason(kInstallFailed, "cannot create the directory " + m_dest +
-                                                                  "/myinstall/directory: " + m_dest +
-                                                                  "/myinstall: Not a directory")}));
+                                                                   "/myinstall/directory: " + m_dest +
+                                                                   "/myinstall: Not a directory")}));
     QCOMPARE(m_fake.messages[1].message.icon, ui::Icon::Error);
 }
 

@@ -104,4 +104,4 @@ void FakePrompter::clear()
     events.clear();
 }
 
-}  // namespace ravelin::test
+} // namespace ravelin::test

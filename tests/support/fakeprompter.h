@@ -18,11 +18,11 @@ namespace ravelin::test {
 class FakePrompter : public ui::Prompter {
 public:
     struct ShownMessage {
-        QString parentObjectName;  // objectName of the owner window (may be empty)
+        QString parentObjectName; // objectName of the owner window (may be empty)
         ui::Message message;
     };
     struct DialogRun {
-        QString className;         // metaObject()->className() of the dialog
+        QString className; // metaObject()->className() of the dialog
         QString objectName;
         QString windowTitle;
         int result = 0;
@@ -45,7 +45,8 @@ public:
     QList<DialogRun> dialogs;
     QList<QUrl> urls;
     QList<int> helpTopics;
-    QStringList events;  // "message:<text>", "beep", "files:<title>", "dialog:<class>", "url:<url>", "help:<n>"
+    QStringList
+        events; // "message:<text>", "beep", "files:<title>", "dialog:<class>", "url:<url>", "help:<n>"
 
     int message(QWidget* parent, const ui::Message& message) override;
     void beep(ui::Beep kind) override;
@@ -68,4 +69,4 @@ public:
     };
 };
 
-}  // namespace ravelin::test
+} // namespace ravelin::test

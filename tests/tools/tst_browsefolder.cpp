@@ -16,9 +16,15 @@ using ravelin::test::FakePrompter;
 
 namespace {
 
-TBrowseFolderDialog* asBrowse(QDialog* d) { return qobject_cast<TBrowseFolderDialog*>(d); }
+TBrowseFolderDialog* asBrowse(QDialog* d)
+{
+    return qobject_cast<TBrowseFolderDialog*>(d);
+}
 
-QPushButton* button(QDialog* d, const char* name) { return d->findChild<QPushButton*>(name); }
+QPushButton* button(QDialog* d, const char* name)
+{
+    return d->findChild<QPushButton*>(name);
+}
 
 // A handler that selects `path` in the tree and presses OK.
 std::function<int(QDialog*)> choose(const QString& path)
@@ -38,7 +44,7 @@ int pressCancel(QDialog* d)
     return d->result();
 }
 
-}  // namespace
+} // namespace
 
 class TestBrowseFolder : public QObject {
     Q_OBJECT
@@ -71,21 +77,21 @@ void TestBrowseFolder::shorten_data()
     // The worked example: 46 characters, 36 after the marker, then 23.
     QTest::newRow("example") << "C:/Program Files/Common Files/Shared Tools/Bin"
                              << "C:/.../Shared Tools/Bin";
-    QTest::newRow("example from the root")
-        << "/Program Files/Common Files/Shared Tools/Bin/x" << "/.../Shared Tools/Bin/x";
+    QTest::newRow("example from the root") << "/Program Files/Common Files/Shared Tools/Bin/x"
+                                           << "/.../Shared Tools/Bin/x";
     QTest::newRow("35 characters") << "/home/user/projects/cabinets/a1.cab"
                                    << "/home/user/projects/cabinets/a1.cab";
     QTest::newRow("36 with two parts") << "C:/" + QString(33, 'f') << "C:/" + QString(33, 'f');
     QTest::newRow("36 with one part") << QString(36, 'f') << QString(36, 'f');
-    QTest::newRow("three parts still too long")
-        << "C:/x/" + QString(40, 'y') << "C:/.../" + QString(40, 'y');
+    QTest::newRow("three parts still too long") << "C:/x/" + QString(40, 'y') << "C:/.../" + QString(40, 'y');
     QTest::newRow("marker is enough") << "/abcdefghij/" + QString(15, 'b') + "/" + QString(12, 'c')
                                       << "/.../" + QString(15, 'b') + "/" + QString(12, 'c');
     QTest::newRow("drops parts after the marker")
         << "/a/" + QString(20, 'b') + "/" + QString(12, 'c') << "/.../" + QString(12, 'c');
-    QTest::newRow("empty parts kept") << "//" + QString(20, 'd') + "//" + QString(20, 'e')
-                                      << "/...//" + QString(20, 'e');
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("empty parts kept")
+        << "//" + QString(20, 'd') + "//" + QString(20, 'e') << "/...//" + QString(20, 'e');
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestBrowseFolder::shorten()
@@ -131,7 +137,7 @@ void TestBrowseFolder::everyFolderHasARoot()
     }
     // My Computer lists the volume holding the root folder.
     QVERIFY(folderRoot(TSHFolders::foMyComputer).children.contains("/"));
-    QCOMPARE(folderRoot(TSHFolders::foPersonal).path, QDir::homePath());  // no Documents here
+    QCOMPARE(folderRoot(TSHFolders::foPersonal).path, QDir::homePath()); // no Documents here
 }
 
 void TestBrowseFolder::confirmGivesDirectory()
@@ -163,7 +169,7 @@ void TestBrowseFolder::cancelKeepsEarlierDirectory()
     prompter.dialogHandlers.push_back(pressCancel);
     QVERIFY(!picker.Execute());
     QCOMPARE(picker.Directory(), dir.path());
-    QVERIFY(!picker.Execute());  // closed without an answer
+    QVERIFY(!picker.Execute()); // closed without an answer
     QCOMPARE(picker.Directory(), dir.path());
 }
 
@@ -204,7 +210,7 @@ void TestBrowseFolder::statusLineFollowsSelection()
         auto* status = d->findChild<QLabel*>("StatusLabel");
         statusVisible = status->isVisible();
         title = d->findChild<QLabel*>("TitleLabel")->text();
-        seen << status->text();  // "Computer" has no path
+        seen << status->text(); // "Computer" has no path
         // The keyboard moves the selection to the first volume, "/".
         dialog->tree()->setFocus();
         QTest::keyClick(dialog->tree(), Qt::Key_Down);

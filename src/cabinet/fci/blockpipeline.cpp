@@ -65,7 +65,7 @@ void encodeLzx(Block& b)
     }
 }
 
-}  // namespace
+} // namespace
 
 void BlockPipeline::run(Block& b, MszipEncoder* mszip)
 {
@@ -216,7 +216,8 @@ void BlockPipeline::releaseOldest()
 
 std::deque<Block*>::iterator BlockPipeline::runnable()
 {
-    return std::find_if(m_jobs.begin(), m_jobs.end(), [](const Block* b) { return !b->lzx || !b->lzx->busy; });
+    return std::find_if(m_jobs.begin(), m_jobs.end(),
+                        [](const Block* b) { return !b->lzx || !b->lzx->busy; });
 }
 
 void BlockPipeline::workerLoop(MszipEncoder* encoder)
@@ -248,4 +249,4 @@ void BlockPipeline::workerLoop(MszipEncoder* encoder)
     }
 }
 
-}  // namespace ravelin::fci
+} // namespace ravelin::fci

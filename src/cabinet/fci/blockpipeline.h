@@ -33,8 +33,8 @@ namespace ravelin::fci {
 // An LZX encoder and its place in the pool.
 struct LzxStream {
     LzxEncoder encoder;
-    bool inUse = false;  // a folder owns it (owning thread only)
-    bool busy = false;   // a worker is running one of its jobs (under the pipeline's mutex)
+    bool inUse = false; // a folder owns it (owning thread only)
+    bool busy = false;  // a worker is running one of its jobs (under the pipeline's mutex)
 };
 
 struct Block {
@@ -49,16 +49,16 @@ struct Block {
     uint32_t inLen = 0;
     uint16_t type = format::kTypeMszip;
     bool failIncompressible = false;
-    LzxStream* lzx = nullptr;  // the folder's encoder, for LZX jobs
-    uint32_t folder = 0;       // the client's tag for the folder
+    LzxStream* lzx = nullptr; // the folder's encoder, for LZX jobs
+    uint32_t folder = 0;      // the client's tag for the folder
     // The finished records: record k at out + k * kRecordRoom.
     uint8_t out[kMaxRecords * kRecordRoom];
     uint32_t records = 0;
-    uint32_t recordLen[kMaxRecords] = {};  // header included
+    uint32_t recordLen[kMaxRecords] = {}; // header included
     uint32_t cbData[kMaxRecords] = {};
     uint32_t cbUncomp[kMaxRecords] = {};
-    int32_t error = kErrNone;  // kErrMciFail when compression failed
-    bool done = false;         // guarded by the pipeline's mutex
+    int32_t error = kErrNone; // kErrMciFail when compression failed
+    bool done = false;        // guarded by the pipeline's mutex
 
     // CFDATA records this job's data makes.
     uint32_t frames() const { return inLen ? (inLen + format::kBlockSize - 1) / format::kBlockSize : 0; }
@@ -138,4 +138,4 @@ private:
     bool m_stop = false;
 };
 
-}  // namespace ravelin::fci
+} // namespace ravelin::fci

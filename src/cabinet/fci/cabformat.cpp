@@ -18,7 +18,7 @@ inline void le32(uint8_t* p, uint32_t v)
     p[3] = uint8_t(v >> 24);
 }
 
-}  // namespace
+} // namespace
 
 size_t put(const CFHEADER& h, uint8_t* out)
 {
@@ -26,16 +26,16 @@ size_t put(const CFHEADER& h, uint8_t* out)
     out[1] = 'S';
     out[2] = 'C';
     out[3] = 'F';
-    le32(out + 4, 0);  // reserved1
+    le32(out + 4, 0); // reserved1
     le32(out + 8, h.cbCabinet);
-    le32(out + 12, 0);  // reserved2
+    le32(out + 12, 0); // reserved2
     le32(out + 16, h.coffFiles);
-    le32(out + 20, 0);  // reserved3
-    out[24] = 3;        // versionMinor: format 1.3
-    out[25] = 1;        // versionMajor
+    le32(out + 20, 0); // reserved3
+    out[24] = 3;       // versionMinor: format 1.3
+    out[25] = 1;       // versionMajor
     le16(out + 26, h.cFolders);
     le16(out + 28, h.cFiles);
-    le16(out + 30, 0);  // flags: no previous/next cabinet, no reserve
+    le16(out + 30, 0); // flags: no previous/next cabinet, no reserve
     le16(out + 32, h.setID);
     le16(out + 34, h.iCabinet);
     return kHeaderSize;
@@ -79,10 +79,17 @@ uint32_t checksum(const uint8_t* data, size_t size, uint32_t seed)
     }
     uint32_t tail = 0;
     switch (size % 4) {
-    case 3: tail |= uint32_t(*p++) << 16; [[fallthrough]];
-    case 2: tail |= uint32_t(*p++) << 8; [[fallthrough]];
-    case 1: tail |= uint32_t(*p++); break;
-    default: break;
+    case 3:
+        tail |= uint32_t(*p++) << 16;
+        [[fallthrough]];
+    case 2:
+        tail |= uint32_t(*p++) << 8;
+        [[fallthrough]];
+    case 1:
+        tail |= uint32_t(*p++);
+        break;
+    default:
+        break;
     }
     return sum ^ tail;
 }
@@ -95,4 +102,4 @@ uint32_t blockChecksum(const uint8_t* data, uint16_t cbData, uint16_t cbUncomp)
     return checksum(sizes, 4, checksum(data, cbData, 0));
 }
 
-}  // namespace ravelin::fci::format
+} // namespace ravelin::fci::format

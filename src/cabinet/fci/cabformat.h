@@ -31,17 +31,18 @@ inline constexpr uint32_t kHeaderSize = 36;
 inline constexpr uint32_t kFolderSize = 8;
 inline constexpr uint32_t kFileFixedSize = 16;
 inline constexpr uint32_t kDataHeaderSize = 8;
-inline constexpr uint32_t kBlockSize = 32768;           // MS-CAB: uncompressed bytes per CFDATA
-inline constexpr uint32_t kMszipOverhead = 2 + 5;       // "CK" + stored deflate block header
-inline constexpr uint32_t kMaxBlockData = kBlockSize + 12;  // MS-MCI: MSZIP block bound
-inline constexpr uint32_t kMaxFiles = 65535;            // cFiles is 16 bits
-inline constexpr uint32_t kMaxFolders = 65533;          // iFolder 0xFFFD..0xFFFF mark continuations
-inline constexpr uint32_t kMaxBlocksPerFolder = 65535;  // cCFData is 16 bits
-inline constexpr uint32_t kMaxFolderBytes = 0x7FFF8000; // 65,535 full blocks
+inline constexpr uint32_t kBlockSize = 32768;              // MS-CAB: uncompressed bytes per CFDATA
+inline constexpr uint32_t kMszipOverhead = 2 + 5;          // "CK" + stored deflate block header
+inline constexpr uint32_t kMaxBlockData = kBlockSize + 12; // MS-MCI: MSZIP block bound
+inline constexpr uint32_t kMaxFiles = 65535;               // cFiles is 16 bits
+inline constexpr uint32_t kMaxFolders = 65533;             // iFolder 0xFFFD..0xFFFF mark continuations
+inline constexpr uint32_t kMaxBlocksPerFolder = 65535;     // cCFData is 16 bits
+inline constexpr uint32_t kMaxFolderBytes = 0x7FFF8000;    // 65,535 full blocks
 inline constexpr uint32_t kMaxNameBytes = 255;
 inline constexpr uint16_t kAttrExec = 0x40;
 inline constexpr uint16_t kAttrNameIsUtf = 0x80;
-inline constexpr uint32_t kMaxLzxBlockData = kBlockSize + 24;  // one frame as an uncompressed LZX block, and spare
+inline constexpr uint32_t kMaxLzxBlockData =
+    kBlockSize + 24; // one frame as an uncompressed LZX block, and spare
 inline constexpr uint16_t kTypeNone = 0;
 inline constexpr uint16_t kTypeMszip = 1;
 inline constexpr uint16_t kTypeLzx = 3;
@@ -53,7 +54,8 @@ inline constexpr uint16_t kTypeLzxWindowMask = 0x1F00;
 // valid LZX type (another method, a window outside 15..21, stray bits).
 inline unsigned lzxWindowBits(uint16_t typeCompress)
 {
-    if ((typeCompress & ~(kTypeMethodMask | kTypeLzxWindowMask)) || (typeCompress & kTypeMethodMask) != kTypeLzx)
+    if ((typeCompress & ~(kTypeMethodMask | kTypeLzxWindowMask)) ||
+        (typeCompress & kTypeMethodMask) != kTypeLzx)
         return 0;
     const unsigned bits = (typeCompress & kTypeLzxWindowMask) >> kTypeLzxWindowShift;
     return bits >= 15 && bits <= 21 ? bits : 0;
@@ -104,4 +106,4 @@ uint32_t blockChecksum(const uint8_t* data, uint16_t cbData, uint16_t cbUncomp);
 // words, with a tail of 1 to 3 bytes folded in most significant byte first.
 uint32_t checksum(const uint8_t* data, size_t size, uint32_t seed);
 
-}  // namespace ravelin::fci::format
+} // namespace ravelin::fci::format

@@ -21,7 +21,8 @@ constexpr uint32_t kPadding = kMaxMatch + 16;
 constexpr unsigned kLitLenSymbols = 286;
 constexpr unsigned kDistSymbols = 30;
 constexpr unsigned kCodeLenSymbols = 19;
-constexpr uint8_t kCodeLenOrder[kCodeLenSymbols] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr uint8_t kCodeLenOrder[kCodeLenSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                    11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 struct LevelParams {
     uint16_t good, lazy, nice, chain;
@@ -219,12 +220,13 @@ unsigned runLengths(const uint8_t* lens, unsigned n, RleItem* items)
 // logarithm, a length's worth with the length).
 inline bool betterMatch(uint32_t nextLen, uint32_t nextDist, uint32_t len, uint32_t dist)
 {
-    return nextLen > len && 4 * int(nextLen - len) + int(std::bit_width(dist)) - int(std::bit_width(nextDist)) > 2;
+    return nextLen > len &&
+           4 * int(nextLen - len) + int(std::bit_width(dist)) - int(std::bit_width(nextDist)) > 2;
 }
 
 constexpr uint8_t kCodeLenExtra[kCodeLenSymbols] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 
-}  // namespace
+} // namespace
 
 DeflateEncoder::~DeflateEncoder()
 {
@@ -337,10 +339,10 @@ void DeflateEncoder::parse(uint32_t start, uint32_t end)
         m_syms[m_symCount++] = {m_buf[pos - 1], 0};
 }
 
-uint32_t DeflateEncoder::encode(const uint8_t* history, uint32_t historyLen, const uint8_t* in, uint32_t inLen,
-                                uint8_t* out, bool* stored)
+uint32_t DeflateEncoder::encode(const uint8_t* history, uint32_t historyLen, const uint8_t* in,
+                                uint32_t inLen, uint8_t* out, bool* stored)
 {
-    if (historyLen > kMaxHistory) {  // only the last 32 KB can be reached
+    if (historyLen > kMaxHistory) { // only the last 32 KB can be reached
         history += historyLen - kMaxHistory;
         historyLen = kMaxHistory;
     }
@@ -500,4 +502,4 @@ uint32_t DeflateEncoder::write(const uint8_t* in, uint32_t inLen, uint8_t* out, 
     return w.finish();
 }
 
-}  // namespace ravelin::fci
+} // namespace ravelin::fci

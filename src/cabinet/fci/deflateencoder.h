@@ -60,8 +60,8 @@ public:
 
 private:
     struct Symbol {
-        uint16_t litLen;   // a literal byte, or a match length (3..258) when dist != 0
-        uint16_t dist;     // 0 for a literal
+        uint16_t litLen; // a literal byte, or a match length (3..258) when dist != 0
+        uint16_t dist;   // 0 for a literal
     };
 
     uint32_t longestMatch(uint32_t pos, uint32_t end, uint32_t chain, uint32_t* dist) const;
@@ -72,15 +72,15 @@ private:
     PFNFCIALLOC m_alloc = nullptr;
     PFNFCIFREE m_free = nullptr;
     uint8_t* m_buf = nullptr;    // history then input, then zero padding
-    uint32_t* m_head = nullptr;   // newest position + 1 per four-byte hash, 0 for none
-    uint32_t* m_head3 = nullptr;  // newest position + 1 per three-byte hash, 0 for none
-    uint32_t* m_prev = nullptr;   // the position + 1 before each one with its four-byte hash
+    uint32_t* m_head = nullptr;  // newest position + 1 per four-byte hash, 0 for none
+    uint32_t* m_head3 = nullptr; // newest position + 1 per three-byte hash, 0 for none
+    uint32_t* m_prev = nullptr;  // the position + 1 before each one with its four-byte hash
     Symbol* m_syms = nullptr;
     uint32_t m_symCount = 0;
-    uint32_t m_chain = 0;  // candidates tried per position
-    uint32_t m_nice = 0;   // a match this long ends the search
-    uint32_t m_lazy = 0;   // a match this long is taken without looking one ahead
-    uint32_t m_good = 0;   // after a match this long, a quarter of the chain for the next
+    uint32_t m_chain = 0; // candidates tried per position
+    uint32_t m_nice = 0;  // a match this long ends the search
+    uint32_t m_lazy = 0;  // a match this long is taken without looking one ahead
+    uint32_t m_good = 0;  // after a match this long, a quarter of the chain for the next
 };
 
-}  // namespace ravelin::fci
+} // namespace ravelin::fci

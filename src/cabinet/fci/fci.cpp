@@ -69,7 +69,7 @@ struct FolderRecord {
     uint32_t blocks = 0;        // CFDATA records submitted
     uint32_t blocksWritten = 0; // of them, written to the temporary file
     uint16_t type = kTypeMszip;
-    LzxStream* lzx = nullptr;   // its encoder, until all its records are written
+    LzxStream* lzx = nullptr; // its encoder, until all its records are written
 };
 
 // A file entry as it will be written, and where its name is kept.
@@ -143,15 +143,15 @@ struct FciContext {
     Vec<FileRecord> files;
     Vec<char> names;
     uint64_t fileEntryBytes = 0;
-    uint64_t pendingWorst = 0;  // worst size of the records submitted and not yet written
-    bool lzxReady = false;      // the ring has been sized for LZX folders
+    uint64_t pendingWorst = 0; // worst size of the records submitted and not yet written
+    bool lzxReady = false;     // the ring has been sized for LZX folders
 
     // The folder being filled.
     bool folderOpen = false;
     uint16_t folderType = kTypeMszip;
-    uint32_t folderBytes = 0;   // uncompressed bytes so far
-    uint32_t fill = 0;          // bytes in the filling slot
-    uint32_t folderFiles = 0;   // file entries in it
+    uint32_t folderBytes = 0; // uncompressed bytes so far
+    uint32_t fill = 0;        // bytes in the filling slot
+    uint32_t folderFiles = 0; // file entries in it
     // Where the folder can be cut back to while a file goes in: after the
     // block the file begins in, once that block is written.
     uint32_t keepBlocks = 0;
@@ -292,10 +292,11 @@ struct FciContext {
             return;
         lzxReady = true;
         if (pipeline->threads() <= 1)
-            return;  // one encoder, the pipeline's default
-        const uint64_t folderSlots = (std::max(ccab.cbFolderThresh, kLzxFolderThreshold) + sizeof(Block::in) - 1) /
-                                     sizeof(Block::in);
-        const uint64_t perFolder = LzxEncoder::memoryNeeded(lzx::kMaxWindowBits) + folderSlots * sizeof(Block);
+            return; // one encoder, the pipeline's default
+        const uint64_t folderSlots =
+            (std::max(ccab.cbFolderThresh, kLzxFolderThreshold) + sizeof(Block::in) - 1) / sizeof(Block::in);
+        const uint64_t perFolder =
+            LzxEncoder::memoryNeeded(lzx::kMaxWindowBits) + folderSlots * sizeof(Block);
         const unsigned folders =
             unsigned(std::clamp<uint64_t>(kLzxMemoryBudget / perFolder, 1, pipeline->threads()));
         (void)windowBits;
@@ -381,8 +382,8 @@ struct FciContext {
     uint64_t sizeSoFar(uint64_t extra) const
     {
         const uint64_t fillFrames = (fill + kBlockSize - 1) / kBlockSize;
-        return kHeaderSize + folders.size() * kFolderSize + fileEntryBytes + extra + dataLength + pendingWorst +
-               fillFrames * worstRecord(folderType);
+        return kHeaderSize + folders.size() * kFolderSize + fileEntryBytes + extra + dataLength +
+               pendingWorst + fillFrames * worstRecord(folderType);
     }
 
     // Records in flight are waited for before the answer is yes, so it never

@@ -32,43 +32,43 @@ namespace ravelin::fci {
 // Operation error codes kept in ERF::erfOper.
 enum FciError : int32_t {
     kErrNone = 0,
-    kErrOpenSource = 1,     // open-for-adding failed
-    kErrReadSource = 2,     // reading or sizing a source file failed
-    kErrAllocFail = 3,      // the allocate callback returned nothing
-    kErrTempFile = 4,       // temporary file: name, open, write, read or seek failed
-    kErrBadComprType = 5,   // compression type is not none, MSZIP or LZX with a window of 2^15..2^21
-    kErrCabFile = 6,        // the cabinet could not be opened or written, or bad CCAB
-    kErrUserAbort = 7,      // a status or file-placed callback returned -1
-    kErrMciFail = 8,        // a compression engine failed, or a block did not shrink when it had to
-    kErrFormatLimit = 9,    // the file would break a limit of the cabinet format
+    kErrOpenSource = 1,   // open-for-adding failed
+    kErrReadSource = 2,   // reading or sizing a source file failed
+    kErrAllocFail = 3,    // the allocate callback returned nothing
+    kErrTempFile = 4,     // temporary file: name, open, write, read or seek failed
+    kErrBadComprType = 5, // compression type is not none, MSZIP or LZX with a window of 2^15..2^21
+    kErrCabFile = 6,      // the cabinet could not be opened or written, or bad CCAB
+    kErrUserAbort = 7,    // a status or file-placed callback returned -1
+    kErrMciFail = 8,      // a compression engine failed, or a block did not shrink when it had to
+    kErrFormatLimit = 9,  // the file would break a limit of the cabinet format
 };
 
 // The error record: filled when a call fails.
 struct ERF {
-    int32_t erfOper = 0;  // FciError
-    int32_t erfType = 0;  // run-time error number from the callback, or 0
-    int32_t fError = 0;   // nonzero once a call has failed
+    int32_t erfOper = 0; // FciError
+    int32_t erfType = 0; // run-time error number from the callback, or 0
+    int32_t fError = 0;  // nonzero once a call has failed
 };
 
 // The English text for an error code; "Unknown error" for codes it does not know.
 const char* FCIErrorText(int32_t code);
 
-inline constexpr int kCabTextSize = 256;  // bytes of each CCAB text, terminator included
+inline constexpr int kCabTextSize = 256; // bytes of each CCAB text, terminator included
 
 // Cabinet parameters, read by FCICreate (the library keeps its own copy).
 struct CCAB {
-    uint32_t cb = 0;                    // maximum cabinet size in bytes
-    uint32_t cbFolderThresh = 0;        // start a new folder once one passes this size (see FCIAddFile)
-    uint32_t cbReserveCFHeader = 0;     // reserve areas: must be 0
+    uint32_t cb = 0;                // maximum cabinet size in bytes
+    uint32_t cbFolderThresh = 0;    // start a new folder once one passes this size (see FCIAddFile)
+    uint32_t cbReserveCFHeader = 0; // reserve areas: must be 0
     uint32_t cbReserveCFFolder = 0;
     uint32_t cbReserveCFData = 0;
-    int32_t iCab = 0;                   // cabinet number from 1; the header's iCabinet is iCab - 1
+    int32_t iCab = 0; // cabinet number from 1; the header's iCabinet is iCab - 1
     int32_t iDisk = 0;
-    int32_t fFailOnIncompressible = 0;  // nonzero: a block that does not shrink fails with kErrMciFail
+    int32_t fFailOnIncompressible = 0; // nonzero: a block that does not shrink fails with kErrMciFail
     uint16_t setID = 0;
-    char szDisk[kCabTextSize] = {};     // zero-terminated texts
-    char szCab[kCabTextSize] = {};      // cabinet file name
-    char szCabPath[kCabTextSize] = {};  // cabinet directory, ending in its separator
+    char szDisk[kCabTextSize] = {};    // zero-terminated texts
+    char szCab[kCabTextSize] = {};     // cabinet file name
+    char szCabPath[kCabTextSize] = {}; // cabinet directory, ending in its separator
 };
 
 // Compression types for FCIAddFile.
@@ -78,7 +78,10 @@ inline constexpr uint16_t kCompressMszip = 1;
 // layout is Microsoft's: the method in bits 0-3, the window in bits 8-12).
 inline constexpr unsigned kLzxWindowMin = 15;
 inline constexpr unsigned kLzxWindowMax = 21;
-constexpr uint16_t compressLzx(unsigned windowBits) { return uint16_t(3 | (windowBits << 8)); }
+constexpr uint16_t compressLzx(unsigned windowBits)
+{
+    return uint16_t(3 | (windowBits << 8));
+}
 
 // LZX folders close on their uncompressed size: after the file that takes
 // a folder to max(CCAB::cbFolderThresh, kLzxFolderThreshold) bytes. Each
@@ -110,9 +113,9 @@ inline constexpr int kPermRead = 0x0100;
 inline constexpr int kPermWrite = 0x0080;
 
 // Status notice kinds.
-inline constexpr uint32_t kStatusFile = 0;     // a data block was written: cb1 compressed, cb2 uncompressed bytes
-inline constexpr uint32_t kStatusFolder = 1;   // a folder was closed: cb1 bytes so far, cb2 total folder bytes
-inline constexpr uint32_t kStatusCabinet = 2;  // the cabinet is written: cb1 estimated, cb2 actual size
+inline constexpr uint32_t kStatusFile = 0; // a data block was written: cb1 compressed, cb2 uncompressed bytes
+inline constexpr uint32_t kStatusFolder = 1;  // a folder was closed: cb1 bytes so far, cb2 total folder bytes
+inline constexpr uint32_t kStatusCabinet = 2; // the cabinet is written: cb1 estimated, cb2 actual size
 
 // Callbacks. `err` receives a run-time error number when a call fails; `pv`
 // is the client context given to FCICreate. Handles are the client's own;
@@ -133,8 +136,8 @@ using PFNFCIGETTEMPFILE = int (*)(char* pszTempName, int cbTempName, void* pv);
 using PFNFCIGETNEXTCABINET = int (*)(CCAB* pccab, uint32_t cbPrevCab, void* pv);
 using PFNFCISTATUS = long (*)(uint32_t typeStatus, uint32_t cb1, uint32_t cb2, void* pv);
 // Opens a source file for reading and gives its DOS date, time and attributes.
-using PFNFCIGETOPENINFO = intptr_t (*)(char* pszName, uint16_t* pdate, uint16_t* ptime,
-                                       uint16_t* pattribs, int* err, void* pv);
+using PFNFCIGETOPENINFO = intptr_t (*)(char* pszName, uint16_t* pdate, uint16_t* ptime, uint16_t* pattribs,
+                                       int* err, void* pv);
 
 // Seek origins for the seek callback.
 inline constexpr int kSeekSet = 0;
@@ -148,10 +151,9 @@ using HFCI = FciContext*;
 // Fails (nullptr) with kErrAllocFail, kErrTempFile (the temporary file could
 // not be named or opened) or kErrCabFile (a CCAB text without terminator, a
 // nonzero reserve area, a missing callback).
-HFCI FCICreate(ERF* perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna, PFNFCIFREE pfnf,
-               PFNFCIOPEN pfnopen, PFNFCIREAD pfnread, PFNFCIWRITE pfnwrite, PFNFCICLOSE pfnclose,
-               PFNFCISEEK pfnseek, PFNFCIDELETE pfndelete, PFNFCIGETTEMPFILE pfnfcigtf, CCAB* pccab,
-               void* pv);
+HFCI FCICreate(ERF* perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna, PFNFCIFREE pfnf, PFNFCIOPEN pfnopen,
+               PFNFCIREAD pfnread, PFNFCIWRITE pfnwrite, PFNFCICLOSE pfnclose, PFNFCISEEK pfnseek,
+               PFNFCIDELETE pfndelete, PFNFCIGETTEMPFILE pfnfcigtf, CCAB* pccab, void* pv);
 
 // Adds one file: its data is read now (through the handle the open-for-
 // adding callback returns) and compressed; the cabinet is written by
@@ -190,4 +192,4 @@ bool FCIDestroy(HFCI hfci);
 // on it.
 bool FCISetWorkerThreads(HFCI hfci, unsigned count);
 
-}  // namespace ravelin::fci
+} // namespace ravelin::fci

@@ -11,17 +11,29 @@
 
 namespace ravelin::fci::real {
 
-void* allocate(uint32_t cb) { return std::malloc(cb ? cb : 1); }
+void* allocate(uint32_t cb)
+{
+    return std::malloc(cb ? cb : 1);
+}
 
-void release(void* memory) { std::free(memory); }
+void release(void* memory)
+{
+    std::free(memory);
+}
 
 intptr_t openFile(char* path, int oflag, int, int* err, void*)
 {
     int flags = O_CLOEXEC;
     switch (oflag & kOpenAccessMask) {
-    case kOpenWrite: flags |= O_WRONLY; break;
-    case kOpenReadWrite: flags |= O_RDWR; break;
-    default: flags |= O_RDONLY; break;
+    case kOpenWrite:
+        flags |= O_WRONLY;
+        break;
+    case kOpenReadWrite:
+        flags |= O_RDWR;
+        break;
+    default:
+        flags |= O_RDONLY;
+        break;
     }
     if (oflag & kOpenAppend)
         flags |= O_APPEND;
@@ -109,11 +121,17 @@ int tempFileName(char* buffer, int cbTempName, void*)
     // Removed by the signal handler should the process be stopped mid-build.
     io::registerTemporary(pattern);
     std::memcpy(buffer, pattern.c_str(), pattern.size() + 1);
-    return -1;  // every bit set: a name was made
+    return -1; // every bit set: a name was made
 }
 
-int filePlaced(CCAB*, char*, int32_t, int, void*) { return 0; }
+int filePlaced(CCAB*, char*, int32_t, int, void*)
+{
+    return 0;
+}
 
-long status(uint32_t, uint32_t, uint32_t, void*) { return 0; }
+long status(uint32_t, uint32_t, uint32_t, void*)
+{
+    return 0;
+}
 
-}  // namespace ravelin::fci::real
+} // namespace ravelin::fci::real

@@ -45,4 +45,4 @@ long status(uint32_t typeStatus, uint32_t cb1, uint32_t cb2, void* pv);
 // The temporary directory tempFileName uses.
 const char* temporaryDirectory();
 
-}  // namespace ravelin::fci::real
+} // namespace ravelin::fci::real

@@ -42,8 +42,9 @@ inline intptr_t openForAdding(char* path, uint16_t* date, uint16_t* time, uint16
     *time = dt.time;
     const std::string p(path);
     const auto slash = p.find_last_of('/');
-    *attribs = platform::dosAttributes(st.st_mode, slash == std::string::npos ? p : p.substr(slash + 1)) & 0x27;
+    *attribs =
+        platform::dosAttributes(st.st_mode, slash == std::string::npos ? p : p.substr(slash + 1)) & 0x27;
     return fd;
 }
 
-}  // namespace ravelin::fci::real
+} // namespace ravelin::fci::real

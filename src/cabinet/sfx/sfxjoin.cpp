@@ -33,7 +33,7 @@ int copyAll(int in, io::OutputFile& out, char* buffer, std::uint64_t& written, b
     }
 }
 
-}  // namespace
+} // namespace
 
 SfxResult joinSelfExtracting(const std::string& extractor, const std::string& cabinet,
                              const std::string& output)
@@ -55,9 +55,11 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
         return result;
     }
     // Never replace one of the inputs by naming it as the output.
-    struct stat existing{}, extStat{}, cabStat{};
+    struct stat existing {
+    }, extStat{}, cabStat{};
     if (::stat(output.c_str(), &existing) == 0 && ::fstat(ext.get(), &extStat) == 0 &&
-        ::fstat(cab.get(), &cabStat) == 0 && (io::sameFile(existing, extStat) || io::sameFile(existing, cabStat))) {
+        ::fstat(cab.get(), &cabStat) == 0 &&
+        (io::sameFile(existing, extStat) || io::sameFile(existing, cabStat))) {
         result.failed = SfxStep::CreateOutput;
         result.path = output;
         result.error = EBUSY;
@@ -93,9 +95,10 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
         result.error = extClose ? extClose : cabClose;
     }
     if (result.ok() && !out.commit()) {
-        result.failed = out.error() == ENOSPC || out.error() == EFBIG || out.error() == EDQUOT || out.error() == EIO
-                            ? SfxStep::Close
-                            : SfxStep::CreateOutput;
+        result.failed =
+            out.error() == ENOSPC || out.error() == EFBIG || out.error() == EDQUOT || out.error() == EIO
+                ? SfxStep::Close
+                : SfxStep::CreateOutput;
         result.path = output;
         result.error = out.error();
     }
@@ -111,22 +114,34 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
     return result;
 }
 
-std::string fileErrorText(int error) { return io::runtimeText(error); }
+std::string fileErrorText(int error)
+{
+    return io::runtimeText(error);
+}
 
 const char* stepName(SfxStep step)
 {
     switch (step) {
-    case SfxStep::None: return "none";
-    case SfxStep::OpenExtractor: return "open extractor";
-    case SfxStep::OpenCabinet: return "open cabinet";
-    case SfxStep::CreateOutput: return "create output";
-    case SfxStep::ReadExtractor: return "read extractor";
-    case SfxStep::WriteExtractor: return "write extractor";
-    case SfxStep::ReadCabinet: return "read cabinet";
-    case SfxStep::WriteCabinet: return "write cabinet";
-    case SfxStep::Close: return "close";
+    case SfxStep::None:
+        return "none";
+    case SfxStep::OpenExtractor:
+        return "open extractor";
+    case SfxStep::OpenCabinet:
+        return "open cabinet";
+    case SfxStep::CreateOutput:
+        return "create output";
+    case SfxStep::ReadExtractor:
+        return "read extractor";
+    case SfxStep::WriteExtractor:
+        return "write extractor";
+    case SfxStep::ReadCabinet:
+        return "read cabinet";
+    case SfxStep::WriteCabinet:
+        return "write cabinet";
+    case SfxStep::Close:
+        return "close";
     }
     return "unknown";
 }
 
-}  // namespace ravelin::sfx
+} // namespace ravelin::sfx

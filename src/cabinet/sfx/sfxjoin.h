@@ -51,9 +51,9 @@ enum class SfxStep {
 // failed: the step that failed (None when all went well); path: the file of
 // that step (the extractor, the cabinet or the output); error: its errno.
 struct SfxResult : io::StepResult<SfxStep> {
-    std::uint64_t bytesWritten = 0;  // bytes that reached the output
-    bool outputRemoved = false;      // the incomplete output was deleted
-    bool cabinetRemoved = false;     // the cabinet was deleted after a good copy
+    std::uint64_t bytesWritten = 0; // bytes that reached the output
+    bool outputRemoved = false;     // the incomplete output was deleted
+    bool cabinetRemoved = false;    // the cabinet was deleted after a good copy
 
     // Whether the failure happened after copying began (a block or a close).
     bool copyFailed() const { return failed >= SfxStep::ReadExtractor; }
@@ -71,4 +71,4 @@ std::string fileErrorText(int error);
 // A short name of the step ("open extractor", "write cabinet", ...).
 const char* stepName(SfxStep step);
 
-}  // namespace ravelin::sfx
+} // namespace ravelin::sfx

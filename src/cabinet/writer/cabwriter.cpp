@@ -9,7 +9,10 @@
 
 namespace ravelin::cabwriter {
 
-std::string libraryText(int code) { return fci::FCIErrorText(code); }
+std::string libraryText(int code)
+{
+    return fci::FCIErrorText(code);
+}
 
 std::string Result::reason() const
 {
@@ -18,10 +21,14 @@ std::string Result::reason() const
     if (libraryCode)
         return libraryText(libraryCode);
     switch (failed) {
-    case Step::Name: return "the directory and the file name may have at most 255 bytes each";
-    case Step::SameFile: return "is the cabinet being written; an input cannot be its output";
-    case Step::Misuse: return "the cabinet is not open";
-    default: return {};
+    case Step::Name:
+        return "the directory and the file name may have at most 255 bytes each";
+    case Step::SameFile:
+        return "is the cabinet being written; an input cannot be its output";
+    case Step::Misuse:
+        return "the cabinet is not open";
+    default:
+        return {};
     }
 }
 
@@ -40,9 +47,15 @@ Result failure(Step step, const std::string& path, int error = 0)
 
 CabinetWriter::CabinetWriter() = default;
 
-CabinetWriter::~CabinetWriter() { abandon(); }
+CabinetWriter::~CabinetWriter()
+{
+    abandon();
+}
 
-void CabinetWriter::setProgress(std::function<void(const Progress&)> progress) { m_progress = std::move(progress); }
+void CabinetWriter::setProgress(std::function<void(const Progress&)> progress)
+{
+    m_progress = std::move(progress);
+}
 
 long CabinetWriter::statusThunk(uint32_t kind, uint32_t, uint32_t cb2, void* pv)
 {
@@ -65,7 +78,7 @@ intptr_t CabinetWriter::openInfoThunk(char* path, uint16_t* date, uint16_t* time
     const auto* self = static_cast<const CabinetWriter*>(pv);
     int why = 0;
     io::Fd fd = io::openForReading(path, &why);
-    struct stat st{};
+    struct stat st {};
     if (fd && ::fstat(fd.get(), &st) != 0)
         why = errno;
     if (!fd || why) {
@@ -123,8 +136,8 @@ Result CabinetWriter::open(const std::string& path, const Parameters& parameters
     std::memcpy(ccab.szCabPath, dir.c_str(), dir.size() + 1);
     m_erf = fci::ERF{};
     using namespace fci::real;
-    m_context = fci::FCICreate(&m_erf, filePlaced, allocate, release, openFile, readFile, writeFile, closeFile,
-                               seekFile, deleteFile, tempFileName, &ccab, this);
+    m_context = fci::FCICreate(&m_erf, filePlaced, allocate, release, openFile, readFile, writeFile,
+                               closeFile, seekFile, deleteFile, tempFileName, &ccab, this);
     if (!m_context) {
         const Result r = libraryFailure(Step::StartLibrary, path);
         m_output.discard();
@@ -191,4 +204,4 @@ void CabinetWriter::abandon()
     m_output.discard();
 }
 
-}  // namespace ravelin::cabwriter
+} // namespace ravelin::cabwriter

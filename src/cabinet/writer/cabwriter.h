@@ -35,8 +35,8 @@ struct Parameters {
     uint32_t maxSize = kDefaultMaxSize;
     uint32_t folderThreshold = kDefaultFolderThreshold;
     uint16_t setId = kDefaultSetId;
-    uint16_t compression = fci::kCompressMszip;  // an FCIAddFile compression type word
-    unsigned threads = 0;                        // compression workers; 0: one per processor
+    uint16_t compression = fci::kCompressMszip; // an FCIAddFile compression type word
+    unsigned threads = 0;                       // compression workers; 0: one per processor
     // When set, file dates later than this are clamped to it and every date
     // is taken in UTC (the reproducible-builds convention of
     // SOURCE_DATE_EPOCH). Otherwise dates are the files' local times.
@@ -46,16 +46,16 @@ struct Parameters {
 // The step that failed.
 enum class Step {
     None,
-    Name,           // the directory or file name of the cabinet is too long (255 bytes each) or empty
-    SameFile,       // a source is the cabinet itself
-    CreateCabinet,  // the cabinet's temporary could not be created beside it
-    StartLibrary,   // the library refused to start (no memory, no temporary file)
-    AddFile,        // one file could not be added; the writer stays usable
-    Compress,       // compressing or storing the data failed (temporary file, memory): fatal
-    Flush,          // the cabinet could not be written
-    Destroy,        // the library's temporary file could not be closed or removed
-    Publish,        // the finished cabinet could not take its final name
-    Misuse,         // a call out of order (add before open, after a fatal failure)
+    Name,          // the directory or file name of the cabinet is too long (255 bytes each) or empty
+    SameFile,      // a source is the cabinet itself
+    CreateCabinet, // the cabinet's temporary could not be created beside it
+    StartLibrary,  // the library refused to start (no memory, no temporary file)
+    AddFile,       // one file could not be added; the writer stays usable
+    Compress,      // compressing or storing the data failed (temporary file, memory): fatal
+    Flush,         // the cabinet could not be written
+    Destroy,       // the library's temporary file could not be closed or removed
+    Publish,       // the finished cabinet could not take its final name
+    Misuse,        // a call out of order (add before open, after a fatal failure)
 };
 
 // failed: the step that failed; path: the file it worked on (a source, or the
@@ -70,14 +70,14 @@ struct Result : io::StepResult<Step> {
 
 struct Progress {
     enum Kind { FileStarting, BlockWritten } kind = FileStarting;
-    const std::string* source = nullptr;  // FileStarting: the file about to go in
-    uint64_t bytes = 0;                   // BlockWritten: uncompressed bytes of that block
+    const std::string* source = nullptr; // FileStarting: the file about to go in
+    uint64_t bytes = 0;                  // BlockWritten: uncompressed bytes of that block
 };
 
 class CabinetWriter {
 public:
     CabinetWriter();
-    ~CabinetWriter();  // abandons a cabinet not closed
+    ~CabinetWriter(); // abandons a cabinet not closed
     CabinetWriter(const CabinetWriter&) = delete;
     CabinetWriter& operator=(const CabinetWriter&) = delete;
 
@@ -127,4 +127,4 @@ private:
 // The library's English text for an error code.
 std::string libraryText(int code);
 
-}  // namespace ravelin::cabwriter
+} // namespace ravelin::cabwriter

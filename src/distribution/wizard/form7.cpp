@@ -1,8 +1,9 @@
 #include "distribution/wizard/form7.h"
 
+#include <QFile>
 #include <QGridLayout>
-#include <QKeyEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,7 +14,6 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <limits>
-#include <QFile>
 
 #include "crypto/codepage.h"
 
@@ -28,7 +28,7 @@ constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 
 const char* const kCaptions[] = {
-    "Distribution Wizard - Introduction", "Distribution Wizard - Step 1", "Distribution Wizard - Step 2",
+    "Distribution Wizard - Introduction", "Distribution Wizard - Step 1",   "Distribution Wizard - Step 2",
     "Distribution Wizard - Step 3",       "Distribution Wizard - Complete",
 };
 
@@ -114,7 +114,7 @@ void addButtonRow(QVBoxLayout* layout, std::initializer_list<QPushButton*> toget
     layout->addLayout(row);
 }
 
-}  // namespace
+} // namespace
 
 TForm7::TForm7(const WizardSource& source, QWidget* parent) : QDialog(parent), m_source(source)
 {
@@ -161,17 +161,20 @@ QWidget* TForm7::buildIntroduction()
     auto* layout = pageLayout(page);
     layout->setSpacing(10);
     layout->addWidget(textLabel(
-        QStringLiteral("This wizard is designed to help you make a basic INF file, for use with the Setup API.  "
-                       "If your INF file is intended for use with an encrypted cab file, you can choose to "
-                       "create a setup.exe which requires the user to enter your Pass Phrase to install."),
+        QStringLiteral(
+            "This wizard is designed to help you make a basic INF file, for use with the Setup API.  "
+            "If your INF file is intended for use with an encrypted cab file, you can choose to "
+            "create a setup.exe which requires the user to enter your Pass Phrase to install."),
         page));
-    layout->addWidget(textLabel(QStringLiteral("Please fill in all of the information requested, as this will "
-                                               "help to make a problem free setup package."),
-                                page));
-    layout->addWidget(textLabel(QStringLiteral("If you are ready to continue, please click Next >.  Otherwise "
-                                               "click cancel.  You can  return to a previous page to make "
-                                               "changes at any point in the process."),
-                                page));
+    layout->addWidget(
+        textLabel(QStringLiteral("Please fill in all of the information requested, as this will "
+                                 "help to make a problem free setup package."),
+                  page));
+    layout->addWidget(
+        textLabel(QStringLiteral("If you are ready to continue, please click Next >.  Otherwise "
+                                 "click cancel.  You can  return to a previous page to make "
+                                 "changes at any point in the process."),
+                  page));
     Button4 = button(QStringLiteral("Button4"), QStringLiteral("< &Back"), page);
     Button4->setEnabled(false);
     Button5 = button(QStringLiteral("Button5"), QStringLiteral("&Next >"), page);
@@ -244,19 +247,22 @@ QWidget* TForm7::buildStep2()
     m_outcome->setObjectName(QStringLiteral("Label5"));
     layout->addWidget(m_outcome);
     layout->addSpacing(4);
-    layout->addWidget(textLabel(QStringLiteral("If you wish to create a setup.exe for your encrypted cab file, "
-                                               "fill in the information requested below and click Next.  If you "
-                                               "wish to finish here, click Cancel."),
-                                page));
+    layout->addWidget(
+        textLabel(QStringLiteral("If you wish to create a setup.exe for your encrypted cab file, "
+                                 "fill in the information requested below and click Next.  If you "
+                                 "wish to finish here, click Cancel."),
+                  page));
     layout->addSpacing(4);
     Edit4 = field(QStringLiteral("Edit4"), page);
     Edit5 = field(QStringLiteral("Edit5"), page);
     Edit6 = field(QStringLiteral("Edit6"), page);
     Edit6->setText(QStringLiteral("readme.txt"));
     layout->addWidget(textLabel(
-        QStringLiteral("Please enter your Setup Title (This appears at the top of the setup window:)"), page));
+        QStringLiteral("Please enter your Setup Title (This appears at the top of the setup window:)"),
+        page));
     layout->addWidget(Edit4);
-    layout->addWidget(textLabel(QStringLiteral("Enter a brief description of what you are installing:"), page));
+    layout->addWidget(
+        textLabel(QStringLiteral("Enter a brief description of what you are installing:"), page));
     layout->addWidget(Edit5);
     layout->addWidget(textLabel(QStringLiteral("Readme File Name (do not include path:)"), page));
     layout->addWidget(Edit6);
@@ -274,12 +280,14 @@ QWidget* TForm7::buildStep3()
     page->setObjectName(QStringLiteral("Step3Page"));
     auto* layout = pageLayout(page);
     layout->setSpacing(10);
-    layout->addWidget(textLabel(QStringLiteral("Finally you must enter your Pass Phrase so the last of the setup "
-                                               "files can be encrypted.  Once you have entered your Pass Phrase, "
-                                               "you can click Finish."),
-                                page));
+    layout->addWidget(
+        textLabel(QStringLiteral("Finally you must enter your Pass Phrase so the last of the setup "
+                                 "files can be encrypted.  Once you have entered your Pass Phrase, "
+                                 "you can click Finish."),
+                  page));
     layout->addWidget(textLabel(
-        QStringLiteral("NOTE:  Your Pass Phrase must be the same as the one you used to encrypt your cab file."),
+        QStringLiteral(
+            "NOTE:  Your Pass Phrase must be the same as the one you used to encrypt your cab file."),
         page));
     Edit7 = field(QStringLiteral("Edit7"), page);
     auto* fieldBox = new QVBoxLayout;
@@ -306,7 +314,8 @@ QWidget* TForm7::buildComplete()
     bold.setBold(true);
     success->setFont(bold);
     layout->addWidget(success);
-    layout->addWidget(textLabel(QStringLiteral("These are the files you need to distrubute to your user."), page));
+    layout->addWidget(
+        textLabel(QStringLiteral("These are the files you need to distrubute to your user."), page));
     m_completeDirectory = textLabel(QString(), page);
     m_completeDirectory->setObjectName(QStringLiteral("Label19"));
     layout->addWidget(m_completeDirectory);
@@ -316,7 +325,8 @@ QWidget* TForm7::buildComplete()
     m_completeFiles->setIndent(16);
     layout->addWidget(m_completeFiles);
     layout->addWidget(textLabel(
-        QStringLiteral("Remember you should only tell another person the Pass Phrase if you can do so securely."),
+        QStringLiteral(
+            "Remember you should only tell another person the Pass Phrase if you can do so securely."),
         page));
 
     Button13 = button(QStringLiteral("Button13"), QStringLiteral("&Close"), page);
@@ -326,9 +336,15 @@ QWidget* TForm7::buildComplete()
 
 // --- pages ----------------------------------------------------------------
 
-TForm7::Page TForm7::currentPage() const { return static_cast<Page>(m_pages->currentIndex()); }
+TForm7::Page TForm7::currentPage() const
+{
+    return static_cast<Page>(m_pages->currentIndex());
+}
 
-QWidget* TForm7::page(Page which) const { return m_pages->widget(static_cast<int>(which)); }
+QWidget* TForm7::page(Page which) const
+{
+    return m_pages->widget(static_cast<int>(which));
+}
 
 void TForm7::showPage(Page which)
 {
@@ -338,11 +354,21 @@ void TForm7::showPage(Page which)
     Button11->setDefault(which == Page::Step3);
     Button13->setDefault(which == Page::Complete);
     switch (which) {
-    case Page::Introduction: Button5->setFocus(); break;
-    case Page::Step1: Edit1->setFocus(); break;
-    case Page::Step2: Edit4->setFocus(); break;
-    case Page::Step3: Edit7->setFocus(); break;
-    case Page::Complete: Button13->setFocus(); break;
+    case Page::Introduction:
+        Button5->setFocus();
+        break;
+    case Page::Step1:
+        Edit1->setFocus();
+        break;
+    case Page::Step2:
+        Edit4->setFocus();
+        break;
+    case Page::Step3:
+        Edit7->setFocus();
+        break;
+    case Page::Complete:
+        Button13->setFocus();
+        break;
     }
 }
 
@@ -380,11 +406,20 @@ SetupPackageRequest TForm7::setupRequest() const
     return r;
 }
 
-QString TForm7::outcomeLine() const { return m_outcome->text(); }
+QString TForm7::outcomeLine() const
+{
+    return m_outcome->text();
+}
 
-QString TForm7::completeDirectoryLine() const { return m_completeDirectory->text(); }
+QString TForm7::completeDirectoryLine() const
+{
+    return m_completeDirectory->text();
+}
 
-QStringList TForm7::completeFileList() const { return m_completeFileList; }
+QStringList TForm7::completeFileList() const
+{
+    return m_completeFileList;
+}
 
 void TForm7::showError(const QString& text, int helpTopic)
 {
@@ -406,7 +441,8 @@ void TForm7::showEvent(QShowEvent* event)
 
 void TForm7::keyPressEvent(QKeyEvent* event)
 {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused && focused->isVisible()) {
             if (focused->isEnabled())
                 focused->click();
@@ -429,7 +465,10 @@ void TForm7::FormShow()
     showPage(Page::Introduction);
 }
 
-void TForm7::Button5Click() { showPage(Page::Step1); }
+void TForm7::Button5Click()
+{
+    showPage(Page::Step1);
+}
 
 void TForm7::Button1Click()
 {
@@ -442,7 +481,10 @@ void TForm7::Button1Click()
     showPage(Page::Step2);
 }
 
-void TForm7::Button3Click() { showPage(Page::Introduction); }
+void TForm7::Button3Click()
+{
+    showPage(Page::Introduction);
+}
 
 void TForm7::composeCompletePage()
 {
@@ -467,13 +509,17 @@ void TForm7::Button8Click()
     showPage(Page::Step3);
 }
 
-void TForm7::Button9Click() { showPage(Page::Step1); }
+void TForm7::Button9Click()
+{
+    showPage(Page::Step1);
+}
 
 void TForm7::Button11Click()
 {
     if (Edit7->text().length() < kMinimumPassPhrase) {
-        showError(QStringLiteral("You have not entered the correct number of Characters for a valid Pass Phrase.  "
-                                 "Please enter some more text."));
+        showError(
+            QStringLiteral("You have not entered the correct number of Characters for a valid Pass Phrase.  "
+                           "Please enter some more text."));
         Edit7->setFocus();
         return;
     }
@@ -492,15 +538,18 @@ void TForm7::Button11Click()
     // Without its setup program the package is not complete: say so and let
     // the user fix the directory and press Finish again.
     const std::string setupExe = setupExePath(request);
-    if (!ExtractResourceToFile(QString::fromLatin1(kSetupResourceType), QString::fromLatin1(kSetupResourceName),
-                               setupExe)) {
+    if (!ExtractResourceToFile(QString::fromLatin1(kSetupResourceType),
+                               QString::fromLatin1(kSetupResourceName), setupExe)) {
         showError(setupProgramFailureMessage(setupExe));
         return;
     }
     showPage(Page::Complete);
 }
 
-void TForm7::Button12Click() { showPage(Page::Step2); }
+void TForm7::Button12Click()
+{
+    showPage(Page::Step2);
+}
 
 int runWizard(QWidget* owner, const QString& cabinetName, const QString& outputDirectory,
               const QStringList& fileNamesLastFirst)
@@ -509,4 +558,4 @@ int runWizard(QWidget* owner, const QString& cabinetName, const QString& outputD
     return ui::prompter().execDialog(&form);
 }
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

@@ -29,7 +29,7 @@ namespace ravelin::distribution {
 
 // What the wizard takes from the main window when it is shown.
 struct WizardSource {
-    QString cabinetName;          // base name, without extension
+    QString cabinetName; // base name, without extension
     QString outputDirectory;
     QStringList fileNamesLastFirst; // the list's captions, last row first
 };
@@ -62,14 +62,14 @@ public:
     QStringList completeFileList() const;
 
     // --- controls (objectName = member name) ------------------------------
-    QLineEdit* Edit1 = nullptr;     // Step 1 "Cab Name:"
-    QLineEdit* Edit2 = nullptr;     // Step 1 "Output Directory for .inf file:"
+    QLineEdit* Edit1 = nullptr;      // Step 1 "Cab Name:"
+    QLineEdit* Edit2 = nullptr;      // Step 1 "Output Directory for .inf file:"
     QListWidget* ListBox1 = nullptr; // Step 1 "File List:"
-    QLineEdit* Edit3 = nullptr;     // Step 1 install directory
-    QLineEdit* Edit4 = nullptr;     // Step 2 setup title
-    QLineEdit* Edit5 = nullptr;     // Step 2 description
-    QLineEdit* Edit6 = nullptr;     // Step 2 readme file name
-    QLineEdit* Edit7 = nullptr;     // Step 3 pass phrase
+    QLineEdit* Edit3 = nullptr;      // Step 1 install directory
+    QLineEdit* Edit4 = nullptr;      // Step 2 setup title
+    QLineEdit* Edit5 = nullptr;      // Step 2 description
+    QLineEdit* Edit6 = nullptr;      // Step 2 readme file name
+    QLineEdit* Edit7 = nullptr;      // Step 3 pass phrase
 
     QPushButton* Button4 = nullptr;  // Introduction "< &Back" (always disabled)
     QPushButton* Button5 = nullptr;  // Introduction "&Next >"
@@ -128,4 +128,4 @@ private:
 int runWizard(QWidget* owner, const QString& cabinetName, const QString& outputDirectory,
               const QStringList& fileNamesLastFirst);
 
-}  // namespace ravelin::distribution
+} // namespace ravelin::distribution

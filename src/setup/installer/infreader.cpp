@@ -25,7 +25,10 @@ const InfEntry* InfDocument::entry(const QString& sectionName, const QString& ke
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
 
 // One field: outer blanks trimmed, quoted parts unquoted ("" is a quote),
 // blanks inside quotes kept.
@@ -68,9 +71,12 @@ qsizetype findOutsideQuotes(QStringView text, QChar wanted, qsizetype from = 0)
     return -1;
 }
 
-bool quotesBalanced(QStringView text) { return text.count(u'"') % 2 == 0; }
+bool quotesBalanced(QStringView text)
+{
+    return text.count(u'"') % 2 == 0;
+}
 
-}  // namespace
+} // namespace
 
 QStringList splitInfFields(const QString& text)
 {
@@ -101,8 +107,8 @@ bool parseInf(const QByteArray& bytes, InfDocument* document, QString* error)
     const qsizetype nul = bytes.indexOf('\0');
     const QString text = QString::fromLocal8Bit(nul < 0 ? bytes : bytes.left(nul));
 
-    qsizetype current = -1;  // index of the section that takes the entries
-    QHash<QString, qsizetype> indexByName;  // folded name -> index
+    qsizetype current = -1;                // index of the section that takes the entries
+    QHash<QString, qsizetype> indexByName; // folded name -> index
     int lineNumber = 0;
     qsizetype pos = 0;
     while (pos < text.size()) {
@@ -161,4 +167,4 @@ bool parseInf(const QByteArray& bytes, InfDocument* document, QString* error)
     return true;
 }
 
-}  // namespace ravelin::installer
+} // namespace ravelin::installer

@@ -21,15 +21,15 @@
 namespace ravelin::installer {
 
 struct InfEntry {
-    int lineNumber = 0;   // 1-based line of the text
-    bool hasKey = false;  // an "=" stood outside quotes
-    QString key;          // trimmed, quotes removed
-    QStringList fields;   // the value (or the whole line) split at commas
+    int lineNumber = 0;     // 1-based line of the text
+    bool hasKey = false;    // an "=" stood outside quotes
+    QString key;            // trimmed, quotes removed
+    QStringList fields;     // the value (or the whole line) split at commas
     QStringList lineFields; // the whole line split at commas, "=" included as text
 };
 
 struct InfSection {
-    QString name;         // as written in the first header of that name
+    QString name; // as written in the first header of that name
     QList<InfEntry> entries;
 };
 
@@ -57,4 +57,4 @@ bool parseInf(const QByteArray& text, InfDocument* document, QString* error = nu
 // trimming and unquoting each field. Exposed for the tests.
 QStringList splitInfFields(const QString& text);
 
-}  // namespace ravelin::installer
+} // namespace ravelin::installer

@@ -66,10 +66,10 @@ std::string dirId30Folder()
 namespace {
 
 struct PlannedFile {
-    QString cabinet;        // bare cabinet name, beside the INF
-    QString source;         // name stored in the cabinet
-    qsizetype directory;    // index into Plan::directories
-    QString name;           // file name in that directory
+    QString cabinet;     // bare cabinet name, beside the INF
+    QString source;      // name stored in the cabinet
+    qsizetype directory; // index into Plan::directories
+    QString name;        // file name in that directory
 };
 
 struct PlannedDirectory {
@@ -89,7 +89,7 @@ std::string PlannedDirectory::path() const
     return p;
 }
 
-}  // namespace
+} // namespace
 
 std::string dirId30Path(const InstallOptions& options)
 {
@@ -108,7 +108,7 @@ std::string dirId30Path(const InstallOptions& options)
 namespace {
 
 struct Plan {
-    QList<PlannedDirectory> directories;  // in the order of the lists
+    QList<PlannedDirectory> directories; // in the order of the lists
     QList<PlannedFile> files;
 };
 
@@ -125,8 +125,14 @@ InstallResult failure(InstallStep step, const QString& reason, const QString& in
 }
 
 // A name from the INF as the bytes of a path, and back for messages.
-std::string bytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
-QString text(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+std::string bytes(const QString& text)
+{
+    return QFile::encodeName(text).toStdString();
+}
+QString text(const std::string& bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
 
 // Fills `plan` from the document, checking every name; the failure when a
 // check fails. The directories are DIRID 30's, before any chosen folder.
@@ -134,7 +140,8 @@ std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptio
 {
     const InfSection* install = doc.section(QStringLiteral("DefaultInstall"));
     if (!install)
-        return failure(InstallStep::NoDefaultInstall, QStringLiteral("the INF file has no [DefaultInstall] section"));
+        return failure(InstallStep::NoDefaultInstall,
+                       QStringLiteral("the INF file has no [DefaultInstall] section"));
 
     // The destination directory of one file list.
     auto directoryFor = [&](const QString& list) -> std::variant<PlannedDirectory, InstallResult> {
@@ -148,23 +155,27 @@ std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptio
         const int dirId = dirs->fields.value(0).toInt(&numeric);
         if (!numeric || dirId != kDirIdBootRoot)
             return failure(InstallStep::Destination,
-                           QStringLiteral("directory id \"%1\" of %2 is not supported").arg(dirs->fields.value(0), list));
+                           QStringLiteral("directory id \"%1\" of %2 is not supported")
+                               .arg(dirs->fields.value(0), list));
         const std::optional<QStringList> parts = destinationComponents(dirs->fields.value(1));
         if (!parts)
             return failure(InstallStep::RefusedName,
-                           QStringLiteral("the install directory \"%1\" leads outside its root").arg(dirs->fields.value(1)));
+                           QStringLiteral("the install directory \"%1\" leads outside its root")
+                               .arg(dirs->fields.value(1)));
         PlannedDirectory planned{dirId30Path(options), {}};
         for (const QString& part : *parts)
             planned.components.push_back(bytes(part));
         return planned;
     };
 
-    auto addFile = [&](qsizetype directory, const QString& dest, const QString& source)
-        -> std::optional<InstallResult> {
+    auto addFile = [&](qsizetype directory, const QString& dest,
+                       const QString& source) -> std::optional<InstallResult> {
         if (!isSafeFileName(dest))
-            return failure(InstallStep::RefusedName, QStringLiteral("the file name \"%1\" is refused").arg(dest));
+            return failure(InstallStep::RefusedName,
+                           QStringLiteral("the file name \"%1\" is refused").arg(dest));
         if (!isSafeFileName(source))
-            return failure(InstallStep::RefusedName, QStringLiteral("the file name \"%1\" is refused").arg(source));
+            return failure(InstallStep::RefusedName,
+                           QStringLiteral("the file name \"%1\" is refused").arg(source));
         const InfEntry* disk = doc.entry(QStringLiteral("SourceDisksFiles"), source);
         if (!disk || disk->fields.value(0).isEmpty())
             return failure(InstallStep::SourceDisk,
@@ -176,7 +187,8 @@ std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptio
                                .arg(disk->fields.value(0), source));
         const QString cabinet = names->fields.value(1);
         if (!isSafeFileName(cabinet))
-            return failure(InstallStep::RefusedName, QStringLiteral("the cabinet name \"%1\" is refused").arg(cabinet));
+            return failure(InstallStep::RefusedName,
+                           QStringLiteral("the cabinet name \"%1\" is refused").arg(cabinet));
         plan->files.append(PlannedFile{cabinet, source, directory, dest});
         return std::nullopt;
     };
@@ -193,7 +205,8 @@ std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptio
                 return *f;
             const PlannedDirectory planned = std::get<PlannedDirectory>(dir);
             qsizetype directory = 0;
-            while (directory < plan->directories.size() && plan->directories[directory].path() != planned.path())
+            while (directory < plan->directories.size() &&
+                   plan->directories[directory].path() != planned.path())
                 ++directory;
             if (directory == plan->directories.size())
                 plan->directories << planned;
@@ -204,7 +217,8 @@ std::optional<InstallResult> makePlan(const InfDocument& doc, const InstallOptio
             }
             const InfSection* files = doc.section(list);
             if (!files)
-                return failure(InstallStep::ParseInf, QStringLiteral("the file list [%1] is missing").arg(list));
+                return failure(InstallStep::ParseInf,
+                               QStringLiteral("the file list [%1] is missing").arg(list));
             for (const InfEntry& line : files->entries) {
                 const QString dest = line.lineFields.value(0);
                 const QString source = line.lineFields.value(1).isEmpty() ? dest : line.lineFields.value(1);
@@ -245,7 +259,7 @@ std::optional<InstallResult> planInstall(const QByteArray& infText, const Instal
     return failed;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<std::string> plannedInstallDirectory(const QByteArray& infText, const InstallOptions& options,
                                                    QString* reason)
@@ -285,13 +299,14 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
     // Every cabinet is opened once, and every file must be in its cabinet
     // before anything is written.
     std::map<QString, std::unique_ptr<cabreader::Cabinet>> cabinets;
-    std::vector<std::size_t> entries;  // beside plan.files
+    std::vector<std::size_t> entries; // beside plan.files
     for (const PlannedFile& file : plan.files) {
         auto& cabinet = cabinets[file.cabinet];
         if (!cabinet) {
             cabinet = std::make_unique<cabreader::Cabinet>();
             std::string why;
-            const std::string sourceDir = options.sourceDirectory.empty() ? std::string(".") : options.sourceDirectory;
+            const std::string sourceDir =
+                options.sourceDirectory.empty() ? std::string(".") : options.sourceDirectory;
             const std::string cabinetPath = sourceDir + "/" + bytes(file.cabinet);
             if (!cabinet->open(cabinetPath, &why))
                 return failure(InstallStep::OpenCabinet, text(why), installDirectory, cabinetPath);
@@ -343,7 +358,7 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
         if (!dir)
             return folderFailure(list, failed, err);
         for (const PlannedFile& file : plan.files) {
-            struct stat there{};
+            struct stat there {};
             if (std::size_t(file.directory) != list ||
                 ::fstatat(dir.get(), bytes(file.name).c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
@@ -364,7 +379,8 @@ InstallResult installInfText(const QByteArray& infText, const InstallOptions& op
         if (!rootFd)
             return rootFailure(planned.root, err);
         std::size_t failed = 0;
-        folderFds.push_back(cabreader::openFolderBelow(rootFd.get(), planned.components, true, &failed, &err));
+        folderFds.push_back(
+            cabreader::openFolderBelow(rootFd.get(), planned.components, true, &failed, &err));
         if (!folderFds.back())
             return folderFailure(list, failed, err);
     }
@@ -404,4 +420,4 @@ InstallResult installInf(const std::string& infPath, const InstallOptions& optio
     return installInfText(QByteArray::fromStdString(content), options);
 }
 
-}  // namespace ravelin::installer
+} // namespace ravelin::installer

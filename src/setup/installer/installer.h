@@ -63,9 +63,9 @@ enum class InstallStep {
 };
 
 struct InstallOptions {
-    std::string sourceDirectory;  // where the cabinets lie (bytes)
-    std::string destDir;          // prefix of DIRID 30's folder ("" for none; bytes): $DESTDIR
-    std::string dirId30 = "/";    // the folder DIRID 30 stands for, absolute (bytes)
+    std::string sourceDirectory; // where the cabinets lie (bytes)
+    std::string destDir;         // prefix of DIRID 30's folder ("" for none; bytes): $DESTDIR
+    std::string dirId30 = "/";   // the folder DIRID 30 stands for, absolute (bytes)
     // When not empty: the folder (absolute, bytes, used as given without
     // destDir) that takes the place of the first file list's directory. A
     // list whose directory lies below that one moves with it; any other list
@@ -77,11 +77,11 @@ struct InstallOptions {
 // it worked on when there is one (bytes); error: the system's errno when it
 // gave one, else 0.
 struct InstallResult : io::StepResult<InstallStep> {
-    QString reason;            // English, names what failed; empty on success
-    QString installDirectory;  // the directory of the first file list, for
-                               // display (also set when a later step failed)
-    std::vector<std::string> written;  // full paths of the files written, in
-                                       // the order they were completed
+    QString reason;                   // English, names what failed; empty on success
+    QString installDirectory;         // the directory of the first file list, for
+                                      // display (also set when a later step failed)
+    std::vector<std::string> written; // full paths of the files written, in
+                                      // the order they were completed
 };
 
 // Runs [DefaultInstall] of the INF file at `infPath`.
@@ -114,4 +114,4 @@ std::string dirId30Path(const InstallOptions& options);
 std::optional<std::string> plannedInstallDirectory(const QByteArray& infText, const InstallOptions& options,
                                                    QString* reason = nullptr);
 
-}  // namespace ravelin::installer
+} // namespace ravelin::installer

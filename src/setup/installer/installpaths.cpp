@@ -51,4 +51,4 @@ std::optional<QString> destinationFile(const QString& root, const QString& subdi
     return paths::withTrailingSeparator(*dir) + name;
 }
 
-}  // namespace ravelin::installer
+} // namespace ravelin::installer

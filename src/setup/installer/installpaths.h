@@ -30,4 +30,4 @@ bool isSafeFileName(const QString& name);
 // (with one trailing "/") followed by `name`. Pure.
 std::optional<QString> destinationFile(const QString& root, const QString& subdirectory, const QString& name);
 
-}  // namespace ravelin::installer
+} // namespace ravelin::installer

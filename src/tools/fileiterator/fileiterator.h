@@ -61,8 +61,8 @@ class TFileIterator;
 // bare name.
 using TAddFileEvent =
     std::function<void(TFileIterator* sender, const QByteArray& fileName, const TFileInfo& info)>;
-using TAddFileQueryEvent =
-    std::function<void(TFileIterator* sender, const QByteArray& fileName, const TFileInfo& info, bool& canAdd)>;
+using TAddFileQueryEvent = std::function<void(TFileIterator* sender, const QByteArray& fileName,
+                                              const TFileInfo& info, bool& canAdd)>;
 using TNotifyEvent = std::function<void(TFileIterator* sender)>;
 
 class TFileIterator : public QObject {

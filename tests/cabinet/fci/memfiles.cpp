@@ -9,7 +9,10 @@ namespace ravelin::test::mem {
 int allocationsLeft = -1;
 int liveAllocations = 0;
 
-static MemFiles* mf(void* pv) { return static_cast<MemFiles*>(pv); }
+static MemFiles* mf(void* pv)
+{
+    return static_cast<MemFiles*>(pv);
+}
 
 void* allocate(uint32_t cb)
 {
@@ -189,4 +192,4 @@ bool add(fci::HFCI h, const QByteArray& source, const QByteArray& name, uint16_t
     return fci::FCIAddFile(h, s.data(), n.data(), 0, nullptr, status, openInfo, type);
 }
 
-}  // namespace ravelin::test::mem
+} // namespace ravelin::test::mem

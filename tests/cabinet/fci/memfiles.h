@@ -16,17 +16,17 @@ struct MemFiles {
     QMap<QByteArray, qint64> claimedSize;
 
     // Faults: a callback fails when its trigger matches.
-    QByteArray failOpen;            // open of a path containing this
-    QByteArray failOpenForAdding;   // open-for-adding of a path containing this
-    QByteArray failReadOf;          // reads of a path containing this fail ...
-    qint64 failReadAfter = 0;       // ... once this many bytes were read from it
-    QByteArray failWriteOf;         // writes to a path containing this fail
+    QByteArray failOpen;          // open of a path containing this
+    QByteArray failOpenForAdding; // open-for-adding of a path containing this
+    QByteArray failReadOf;        // reads of a path containing this fail ...
+    qint64 failReadAfter = 0;     // ... once this many bytes were read from it
+    QByteArray failWriteOf;       // writes to a path containing this fail
     bool failTempName = false;
     bool abortStatus = false;
     bool abortPlaced = false;
 
     // Records.
-    QList<QByteArray> opened;  // paths given to open, in order
+    QList<QByteArray> opened; // paths given to open, in order
     QList<int> openFlags;
     QList<QByteArray> deleted;
     QList<QByteArray> placed;
@@ -66,7 +66,6 @@ fci::CCAB defaultParameters();
 // FCICreate over `files` (the cabinet file is created empty first).
 fci::HFCI create(MemFiles* files, fci::ERF* erf, fci::CCAB* ccab);
 // Adds files[source] under `name` with MSZIP.
-bool add(fci::HFCI h, const QByteArray& source, const QByteArray& name,
-         uint16_t type = fci::kCompressMszip);
+bool add(fci::HFCI h, const QByteArray& source, const QByteArray& name, uint16_t type = fci::kCompressMszip);
 
-}  // namespace ravelin::test::mem
+} // namespace ravelin::test::mem

@@ -22,10 +22,13 @@ using namespace ravelin;
 namespace {
 
 // A path as the bytes the reader takes.
-std::string b(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string b(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 
 struct Source {
-    QString name;     // stored name
+    QString name; // stored name
     QByteArray data;
 };
 using Sources = QList<Source>;
@@ -52,15 +55,16 @@ int buildFromFiles(const QString& cab, const QList<Input>& inputs, uint32_t fold
     std::strcpy(ccab.szCabPath, dir.constData());
     std::strcpy(ccab.szCab, name.constData());
     using namespace fci::real;
-    fci::HFCI h = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile, closeFile,
-                                 seekFile, deleteFile, tempFileName, &ccab, nullptr);
+    fci::HFCI h = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile,
+                                 closeFile, seekFile, deleteFile, tempFileName, &ccab, nullptr);
     if (!h)
         qFatal("FCICreate failed");
     int refused = 0;
     for (const Input& input : inputs) {
         QByteArray src = QFile::encodeName(input.path);
         QByteArray stored = input.storedName;
-        if (!fci::FCIAddFile(h, src.data(), stored.data(), 0, nullptr, status, openForAdding, fci::kCompressMszip))
+        if (!fci::FCIAddFile(h, src.data(), stored.data(), 0, nullptr, status, openForAdding,
+                             fci::kCompressMszip))
             ++refused;
     }
     if (!fci::FCIFlushCabinet(h, 0, nullptr, status) || !fci::FCIDestroy(h))
@@ -115,17 +119,33 @@ int folderCount(const QString& cab)
 
 struct Reader {
     QString program;
-    QStringList testArgs;                  // {} when the reader has no test mode
+    QStringList testArgs; // {} when the reader has no test mode
     std::function<QStringList(QString cab, QString out)> extractArgs;
 };
 
 QList<Reader> readers()
 {
     return {
-        {"cabextract", {"-t", "%CAB"}, [](QString cab, QString out) { return QStringList{"-q", "-d", out, cab}; }},
-        {"7zz", {"t", "%CAB"}, [](QString cab, QString out) { return QStringList{"x", "-y", "-aoa", "-o" + out, cab}; }},
-        {"gcab", {"-t", "%CAB"}, [](QString cab, QString out) { return QStringList{"-x", "-C", out, cab}; }},
-        {"bsdtar", {"-tf", "%CAB"}, [](QString cab, QString out) { return QStringList{"-xf", cab, "-C", out}; }},
+        {"cabextract",
+         {"-t", "%CAB"},
+         [](QString cab, QString out) {
+             return QStringList{"-q", "-d", out, cab};
+         }},
+        {"7zz",
+         {"t", "%CAB"},
+         [](QString cab, QString out) {
+             return QStringList{"x", "-y", "-aoa", "-o" + out, cab};
+         }},
+        {"gcab",
+         {"-t", "%CAB"},
+         [](QString cab, QString out) {
+             return QStringList{"-x", "-C", out, cab};
+         }},
+        {"bsdtar",
+         {"-tf", "%CAB"},
+         [](QString cab, QString out) {
+             return QStringList{"-xf", cab, "-C", out};
+         }},
     };
 }
 
@@ -136,7 +156,7 @@ QStringList substitute(QStringList args, const QString& cab)
     return args;
 }
 
-}  // namespace
+} // namespace
 
 class TestCabReaders : public QObject {
     Q_OBJECT
@@ -162,26 +182,35 @@ void TestCabReaders::readersAgree_data()
 {
     QTest::addColumn<Sources>("sources");
     QTest::addColumn<int>("minFolders");
-    QTest::addColumn<bool>("duplicates");  // gcab refuses a cabinet with a name twice
+    QTest::addColumn<bool>("duplicates"); // gcab refuses a cabinet with a name twice
     QTest::newRow("zero-byte file") << Sources{{"empty.txt", {}}} << 1 << false;
     QTest::newRow("zero-byte among others")
         << Sources{{"a.txt", pattern(1000)}, {"empty", {}}, {"b.txt", pattern(50000)}} << 1 << false;
-    QTest::newRow("block edges")
-        << Sources{{"s32767", pattern(32767)}, {"s32768", pattern(32768)}, {"s32769", pattern(32769)}} << 1 << false;
-    QTest::newRow("block edges random")
-        << Sources{{"r32767", test::randomBytes(32767, 1)}, {"r32768", test::randomBytes(32768, 2)},
-                   {"r32769", test::randomBytes(32769, 3)}} << 1 << false;
-    QTest::newRow("past folder threshold")
-        << Sources{{"f1", test::randomBytes(500000, 4)}, {"f2", test::randomBytes(500000, 5)},
-                   {"f3", pattern(700000)}, {"f4", test::randomBytes(10, 6)}} << 2 << false;
-    QTest::newRow("3 MB random") << Sources{{"random.bin", test::randomBytes(3 * 1024 * 1024, 7)}} << 1 << false;
+    QTest::newRow("block edges") << Sources{{"s32767", pattern(32767)},
+                                            {"s32768", pattern(32768)},
+                                            {"s32769", pattern(32769)}}
+                                 << 1 << false;
+    QTest::newRow("block edges random") << Sources{{"r32767", test::randomBytes(32767, 1)},
+                                                   {"r32768", test::randomBytes(32768, 2)},
+                                                   {"r32769", test::randomBytes(32769, 3)}}
+                                        << 1 << false;
+    QTest::newRow("past folder threshold") << Sources{{"f1", test::randomBytes(500000, 4)},
+                                                      {"f2", test::randomBytes(500000, 5)},
+                                                      {"f3", pattern(700000)},
+                                                      {"f4", test::randomBytes(10, 6)}}
+                                           << 2 << false;
+    QTest::newRow("3 MB random") << Sources{{"random.bin", test::randomBytes(3 * 1024 * 1024, 7)}} << 1
+                                 << false;
     QTest::newRow("2 MB zeros") << Sources{{"zeros.bin", QByteArray(2 * 1024 * 1024, 0)}} << 1 << false;
-    QTest::newRow("UTF-8 names")
-        << Sources{{QString::fromUtf8("Grüße.txt"), "gruesse"}, {QString::fromUtf8("日本語 ☃.txt"), pattern(40000)}}
-        << 1 << false;
-    QTest::newRow("spaces") << Sources{{"my file name.txt", pattern(3000)}, {" lead and trail ", "x"}} << 1 << false;
-    QTest::newRow("same name twice")
-        << Sources{{"same.txt", "first one\n"}, {"other", pattern(100)}, {"same.txt", "second, longer one\n"}} << 1 << true;
+    QTest::newRow("UTF-8 names") << Sources{{QString::fromUtf8("Grüße.txt"), "gruesse"},
+                                            {QString::fromUtf8("日本語 ☃.txt"), pattern(40000)}}
+                                 << 1 << false;
+    QTest::newRow("spaces") << Sources{{"my file name.txt", pattern(3000)}, {" lead and trail ", "x"}} << 1
+                            << false;
+    QTest::newRow("same name twice") << Sources{{"same.txt", "first one\n"},
+                                                {"other", pattern(100)},
+                                                {"same.txt", "second, longer one\n"}}
+                                     << 1 << true;
     QTest::newRow("real binary") << Sources{{"bash", test::readFile("/usr/bin/bash")}} << 1 << false;
 }
 
@@ -259,7 +288,12 @@ void TestCabReaders::datesAndAttributes()
     QTemporaryDir dir;
     const QString src = dir.path() + "/src";
     QDir().mkpath(src);
-    struct Case { QString name; int year, month, day, hour, minute, second; bool readOnly; uint16_t attributes; };
+    struct Case {
+        QString name;
+        int year, month, day, hour, minute, second;
+        bool readOnly;
+        uint16_t attributes;
+    };
     const QList<Case> cases{{"summer.txt", 2023, 7, 4, 15, 16, 18, false, 0x20},
                             {"winter.txt", 2023, 1, 15, 8, 9, 10, true, 0x21},
                             {".hidden", 2020, 2, 29, 23, 59, 58, false, 0x22}};
@@ -274,8 +308,8 @@ void TestCabReaders::datesAndAttributes()
     std::strcpy(ccab.szCabPath, QFile::encodeName(dir.path() + "/").constData());
     std::strcpy(ccab.szCab, "dates.cab");
     using namespace fci::real;
-    fci::HFCI h = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile, closeFile,
-                                 seekFile, deleteFile, tempFileName, &ccab, nullptr);
+    fci::HFCI h = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile,
+                                 closeFile, seekFile, deleteFile, tempFileName, &ccab, nullptr);
     QVERIFY(h);
     for (const Case& c : cases) {
         const QString path = src + "/" + c.name;
@@ -295,7 +329,8 @@ void TestCabReaders::datesAndAttributes()
         if (c.readOnly)
             QCOMPARE(chmod(QFile::encodeName(path).constData(), 0444), 0);
         QByteArray s = QFile::encodeName(path), n = c.name.toUtf8();
-        QVERIFY(fci::FCIAddFile(h, s.data(), n.data(), 0, nullptr, status, openForAdding, fci::kCompressMszip));
+        QVERIFY(
+            fci::FCIAddFile(h, s.data(), n.data(), 0, nullptr, status, openForAdding, fci::kCompressMszip));
     }
     QVERIFY(fci::FCIFlushCabinet(h, 0, nullptr, status));
     QVERIFY(fci::FCIDestroy(h));
@@ -319,7 +354,8 @@ void TestCabReaders::datesAndAttributes()
     // The readers that restore times give back the same instants.
     const auto cx = test::run("cabextract", {"-q", "-d", dir.path() + "/cx", cab});
     QCOMPARE(cx.exitCode, 0);
-    const auto bx = test::run("bsdtar", {"-xf", cab, "-C", (QDir().mkpath(dir.path() + "/bx"), dir.path() + "/bx")});
+    const auto bx =
+        test::run("bsdtar", {"-xf", cab, "-C", (QDir().mkpath(dir.path() + "/bx"), dir.path() + "/bx")});
     QCOMPARE(bx.exitCode, 0);
     const auto sx = test::run("7zz", {"x", "-y", "-o" + dir.path() + "/sx", cab});
     QCOMPARE(sx.exitCode, 0);
@@ -336,7 +372,8 @@ void TestCabReaders::datesAndAttributes()
     }
     // 7-Zip shows the read-only and hidden bits.
     const auto sl = test::run("7zz", {"l", "-slt", cab});
-    QVERIFY(sl.out.contains("Path = winter.txt\nSize = 14\nPacked Size = \nModified = 2023-01-15 08:09:10\nAttributes = RA") ||
+    QVERIFY(sl.out.contains("Path = winter.txt\nSize = 14\nPacked Size = \nModified = 2023-01-15 "
+                            "08:09:10\nAttributes = RA") ||
             sl.out.contains("Attributes = RA"));
     QVERIFY(sl.out.contains("Attributes = HA"));
 }
@@ -346,7 +383,8 @@ void TestCabReaders::ownReaderExtractsSafely()
     QTemporaryDir dir;
     const QString cab = dir.path() + "/nested.cab";
     // Stored names with "\" and "/" directories land below the directory.
-    const Sources sources{{"top.txt", "top"}, {"sub\\inner.txt", "inner"}, {"sub/deeper/x.bin", pattern(70000)}};
+    const Sources sources{
+        {"top.txt", "top"}, {"sub\\inner.txt", "inner"}, {"sub/deeper/x.bin", pattern(70000)}};
     // The stored names contain separators, so the sources get plain names.
     Sources plain;
     for (const Source& s : sources)

@@ -37,8 +37,8 @@ QByteArray randomBytes(qsizetype size, uint32_t seed)
 
 QByteArray text(qsizetype size, uint32_t seed)
 {
-    static const char* const words[] = {"deflate", "window", "the", "block", "of", "match", "literal",
-                                        "length", "and", "tree", "code", "bytes", "distance", "a"};
+    static const char* const words[] = {"deflate", "window", "the",  "block", "of",    "match",    "literal",
+                                        "length",  "and",    "tree", "code",  "bytes", "distance", "a"};
     QByteArray b;
     std::mt19937 rng(seed);
     while (b.size() < size) {
@@ -67,8 +67,8 @@ QByteArray inflateRaw(const QByteArray& stream, const QByteArray& history, qsize
     z_stream z{};
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
         return {};
-    if (!history.isEmpty() &&
-        inflateSetDictionary(&z, reinterpret_cast<const Bytef*>(history.constData()), uInt(history.size())) != Z_OK) {
+    if (!history.isEmpty() && inflateSetDictionary(&z, reinterpret_cast<const Bytef*>(history.constData()),
+                                                   uInt(history.size())) != Z_OK) {
         inflateEnd(&z);
         return {};
     }
@@ -87,14 +87,14 @@ QByteArray inflateRaw(const QByteArray& stream, const QByteArray& history, qsize
 QByteArray encode(DeflateEncoder& e, const QByteArray& history, const QByteArray& in, bool* stored = nullptr)
 {
     QByteArray out(DeflateEncoder::bound(uint32_t(in.size())), '\0');
-    const uint32_t n = e.encode(reinterpret_cast<const uint8_t*>(history.constData()), uint32_t(history.size()),
-                                reinterpret_cast<const uint8_t*>(in.constData()), uint32_t(in.size()),
-                                reinterpret_cast<uint8_t*>(out.data()), stored);
+    const uint32_t n = e.encode(reinterpret_cast<const uint8_t*>(history.constData()),
+                                uint32_t(history.size()), reinterpret_cast<const uint8_t*>(in.constData()),
+                                uint32_t(in.size()), reinterpret_cast<uint8_t*>(out.data()), stored);
     out.truncate(n);
     return out;
 }
 
-}  // namespace
+} // namespace
 
 class TestDeflate : public QObject {
     Q_OBJECT
@@ -182,7 +182,8 @@ void TestDeflate::piecesOfAFile()
     QVERIFY(e.init(allocate, release));
     QByteArray back;
     for (qsizetype at = 0; at < file.size(); at += 32768) {
-        const QByteArray history = file.mid(std::max<qsizetype>(0, at - 32768), std::min<qsizetype>(at, 32768));
+        const QByteArray history =
+            file.mid(std::max<qsizetype>(0, at - 32768), std::min<qsizetype>(at, 32768));
         const QByteArray piece = file.mid(at, 32768);
         back += inflateRaw(encode(e, history, piece), history, piece.size());
     }

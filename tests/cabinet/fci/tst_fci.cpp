@@ -230,8 +230,8 @@ void TestFci::reverseOrderAndContentsReadBack()
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(QByteArray::fromStdString(entries[i].name), names[i]);
         const QString out = dir.path() + "/out" + QString::number(i);
-        QVERIFY(cabreader::extractFile(QFile::encodeName(dir.path() + "/back.cab").toStdString(), entries[i].name,
-                                       QFile::encodeName(out).toStdString()));
+        QVERIFY(cabreader::extractFile(QFile::encodeName(dir.path() + "/back.cab").toStdString(),
+                                       entries[i].name, QFile::encodeName(out).toStdString()));
         QCOMPARE(test::readFile(out), m.files["/src/" + names[i]]);
     }
 }

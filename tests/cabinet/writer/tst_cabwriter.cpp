@@ -18,9 +18,12 @@ using cabwriter::Step;
 
 namespace {
 
-std::string b(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string b(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 
-}  // namespace
+} // namespace
 
 class TestCabWriter : public QObject {
     Q_OBJECT
@@ -72,14 +75,17 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("step");
-        QTest::addColumn<QString>("named");  // the file the result names
+        QTest::addColumn<QString>("named"); // the file the result names
         QTest::addColumn<int>("error");
         QTest::newRow("name too long") << "long name" << int(Step::Name) << "llll" << 0;
-        QTest::newRow("missing folder") << "missing folder" << int(Step::CreateCabinet) << "out.cab" << ENOENT;
+        QTest::newRow("missing folder")
+            << "missing folder" << int(Step::CreateCabinet) << "out.cab" << ENOENT;
         QTest::newRow("source missing") << "missing source" << int(Step::AddFile) << "gone" << ENOENT;
-        QTest::newRow("source is a pipe") << "pipe" << int(Step::AddFile) << "pipe" << ravelin::io::kNotRegularFile;
+        QTest::newRow("source is a pipe")
+            << "pipe" << int(Step::AddFile) << "pipe" << ravelin::io::kNotRegularFile;
         QTest::newRow("source is the cabinet") << "same file" << int(Step::SameFile) << "out.cab" << 0;
-        QTest::newRow("final name taken by a folder") << "folder" << int(Step::Publish) << "out.cab" << EISDIR;
+        QTest::newRow("final name taken by a folder")
+            << "folder" << int(Step::Publish) << "out.cab" << EISDIR;
         QTest::newRow("file-size limit") << "fsize" << int(Step::Compress) << "out.cab" << EFBIG;
         QTest::newRow("add before open") << "misuse" << int(Step::Misuse) << "" << 0;
     }
@@ -158,7 +164,8 @@ private slots:
         {
             QFile f(path("a.txt"));
             QVERIFY(f.open(QIODevice::ReadWrite));
-            QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(2000000000), QFileDevice::FileModificationTime));
+            QVERIFY(
+                f.setFileTime(QDateTime::fromSecsSinceEpoch(2000000000), QFileDevice::FileModificationTime));
         }
         QByteArray first;
         for (const char* zone : {"UTC", "America/New_York", "Asia/Tokyo"}) {
@@ -166,7 +173,7 @@ private slots:
             tzset();
             CabinetWriter w;
             cabwriter::Parameters p;
-            p.sourceDateEpoch = 1700000000;  // 2023-11-14 22:13:20 UTC, before the file's date
+            p.sourceDateEpoch = 1700000000; // 2023-11-14 22:13:20 UTC, before the file's date
             QVERIFY(w.open(b(path("e.cab")), p).ok());
             QVERIFY(w.add(b(path("a.txt")), "a.txt").ok());
             QVERIFY(w.close().ok());
@@ -180,7 +187,9 @@ private slots:
         // The clamped date in UTC: 2023-11-14 22:13:20.
         const qsizetype at = first.indexOf(QByteArray("a.txt") + '\0');
         QVERIFY(at > 6);
-        const auto u16 = [&first](qsizetype i) { return int(uchar(first[i])) | int(uchar(first[i + 1])) << 8; };
+        const auto u16 = [&first](qsizetype i) {
+            return int(uchar(first[i])) | int(uchar(first[i + 1])) << 8;
+        };
         QCOMPARE(u16(at - 6), ((2023 - 1980) << 9) | (11 << 5) | 14);
         QCOMPARE(u16(at - 4), (22 << 11) | (13 << 5) | 10);
     }

@@ -340,7 +340,8 @@ private slots:
         QTest::addColumn<QString>("character");
         QTest::newRow("cyrillic") << QString::fromUtf8("пароль для файла") << QString::fromUtf8("п");
         QTest::newRow("greek") << QString::fromUtf8("my κωδικός here!") << QString::fromUtf8("κ");
-        QTest::newRow("cjk") << QString::fromUtf8("密码密码密码密码密码密码密码密码") << QString::fromUtf8("密");
+        QTest::newRow("cjk") << QString::fromUtf8("密码密码密码密码密码密码密码密码")
+                             << QString::fromUtf8("密");
     }
 
     void phraseWithoutWindows1252ByteRefused()
@@ -403,11 +404,16 @@ private slots:
         QTest::addColumn<bool>("decrypt");
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("output");
-        QTest::newRow("empty .ecf") << true << "cut0.ecf" << "cut0.cab";
-        QTest::newRow("7-byte .ecf") << true << "cut7.ecf" << "cut7.cab";
-        QTest::newRow("9-byte .ecf") << true << "cut9.ecf" << "cut9.cab";
-        QTest::newRow("pipe, encrypt") << false << "pipe.cab" << "pipe.ecf";
-        QTest::newRow("pipe, decrypt") << true << "pipe.ecf" << "pipe.cab";
+        QTest::newRow("empty .ecf") << true << "cut0.ecf"
+                                    << "cut0.cab";
+        QTest::newRow("7-byte .ecf") << true << "cut7.ecf"
+                                     << "cut7.cab";
+        QTest::newRow("9-byte .ecf") << true << "cut9.ecf"
+                                     << "cut9.cab";
+        QTest::newRow("pipe, encrypt") << false << "pipe.cab"
+                                       << "pipe.ecf";
+        QTest::newRow("pipe, decrypt") << true << "pipe.ecf"
+                                       << "pipe.cab";
     }
 
     void inputsThatAreRefused()
@@ -427,10 +433,11 @@ private slots:
         f.Edit2->setText(path(input));
         QTest::mouseClick(f.Button1, Qt::LeftButton);
         QCOMPARE(m_prompter->messageTexts(),
-                 QStringList{"An error occured while trying to " + QString(decrypt ? "Decrypt " : "Encrypt ") +
-                             path(input) + ".  Please check that all parameters are correct and try again."});
-        QCOMPARE(f.StatusBar1->panelText(0),
-                 decrypt ? QStringLiteral("Error during Decryption") : QStringLiteral("Error during encryption"));
+                 QStringList{"An error occured while trying to " +
+                             QString(decrypt ? "Decrypt " : "Encrypt ") + path(input) +
+                             ".  Please check that all parameters are correct and try again."});
+        QCOMPARE(f.StatusBar1->panelText(0), decrypt ? QStringLiteral("Error during Decryption")
+                                                     : QStringLiteral("Error during encryption"));
         QCOMPARE(readFile(path(output)), QByteArray("an earlier file"));
         QCOMPARE(QDir(m_dir->path()).entryList({".ravelin-*"}, QDir::Files | QDir::Hidden), QStringList());
     }

@@ -10,8 +10,8 @@
 
 #include "distribution/setuppackage.h"
 #include "distribution/wizard/form7.h"
-#include "support/filesizelimit.h"
 #include "support/fakeprompter.h"
+#include "support/filesizelimit.h"
 #include "support/testutil.h"
 #include "wizardfixture.h"
 

@@ -25,15 +25,17 @@ int main(int argc, char** argv)
 
     const QString cabs = QStringLiteral("/tmp/ravelin/cabs");
     QDir().mkpath(cabs);
-    TForm7 form(ravelin::distribution::WizardSource{
-        QStringLiteral("tools"), cabs,
-        {QStringLiteral("tools.hlp"), QStringLiteral("tools.exe"), QStringLiteral("readme.txt"),
-         QStringLiteral("licence.txt")}});
+    TForm7 form(
+        ravelin::distribution::WizardSource{QStringLiteral("tools"),
+                                            cabs,
+                                            {QStringLiteral("tools.hlp"), QStringLiteral("tools.exe"),
+                                             QStringLiteral("readme.txt"), QStringLiteral("licence.txt")}});
     form.show();
     int failures = 0;
     auto shot = [&](const char* name) {
         QApplication::processEvents();
-        const QString path = target + QStringLiteral("/wizard-") + QString::fromLatin1(name) + QStringLiteral(".png");
+        const QString path =
+            target + QStringLiteral("/wizard-") + QString::fromLatin1(name) + QStringLiteral(".png");
         if (!form.grab().save(path)) {
             std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
             ++failures;
@@ -52,7 +54,8 @@ int main(int argc, char** argv)
     form.Button11->click();
     shot("5-complete");
     if (form.currentPage() != TForm7::Page::Complete || !fake.messages.isEmpty()) {
-        std::fprintf(stderr, "the wizard did not reach Complete: %s\n", qPrintable(fake.messageTexts().join('\n')));
+        std::fprintf(stderr, "the wizard did not reach Complete: %s\n",
+                     qPrintable(fake.messageTexts().join('\n')));
         return 1;
     }
     return failures ? 1 : 0;

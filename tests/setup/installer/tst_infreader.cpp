@@ -27,7 +27,8 @@ void TestInfReader::fields_data()
     QTest::newRow("quoted comma") << "\"a, b\",c" << QStringList{"a, b", "c"};
     QTest::newRow("quoted blanks kept") << "\" a \"" << QStringList{" a "};
     QTest::newRow("doubled quote") << "\"say \"\"hi\"\"\"" << QStringList{"say \"hi\""};
-    QTest::newRow("backslashes kept") << "30,myinstall\\directory\\" << QStringList{"30", "myinstall\\directory\\"};
+    QTest::newRow("backslashes kept")
+        << "30,myinstall\\directory\\" << QStringList{"30", "myinstall\\directory\\"};
 }
 
 void TestInfReader::fields()
@@ -82,7 +83,8 @@ void TestInfReader::readsWrittenLayout()
 void TestInfReader::sectionsIgnoreCaseAndMerge()
 {
     InfDocument doc;
-    QVERIFY(parseInf("stray=before any section\n[A]\nx=1\n[b]\n[a]\ny = 2 ; comment\n;only a comment\n", &doc));
+    QVERIFY(
+        parseInf("stray=before any section\n[A]\nx=1\n[b]\n[a]\ny = 2 ; comment\n;only a comment\n", &doc));
     QCOMPARE(doc.sections.size(), 2);
     QCOMPARE(doc.section("a")->entries.size(), 2);
     QCOMPARE(doc.entry("A", "Y")->fields, QStringList{"2"});
@@ -112,7 +114,8 @@ void TestInfReader::refusesMalformed_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("open quote") << QByteArray("[s]\nk=\"abc\n") << "line 2: a quote is not closed";
     QTest::newRow("open section") << QByteArray("[s]\n[broken\n") << "line 2: a section name lacks its \"]\"";
-    QTest::newRow("too large") << QByteArray(kMaxInfSize + 1, ' ') << "the INF file is larger than 8388608 bytes";
+    QTest::newRow("too large") << QByteArray(kMaxInfSize + 1, ' ')
+                               << "the INF file is larger than 8388608 bytes";
 }
 
 void TestInfReader::refusesMalformed()

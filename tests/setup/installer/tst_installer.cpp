@@ -397,10 +397,12 @@ void TestInstaller::dirId30IsRootOrHome_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("root") << 0u << QByteArray("/root") << QByteArray("/root") << QByteArray("/");
     QTest::newRow("root without HOME") << 0u << QByteArray("-") << QByteArray("-") << QByteArray("/");
-    QTest::newRow("user") << 1000u << QByteArray("/home/ann") << QByteArray("/home/x") << QByteArray("/home/ann");
-    QTest::newRow("HOME not absolute") << 1000u << QByteArray("ann") << QByteArray("/home/ann")
-                                       << QByteArray("/home/ann");
-    QTest::newRow("HOME empty") << 1000u << QByteArray("") << QByteArray("/home/ann") << QByteArray("/home/ann");
+    QTest::newRow("user") << 1000u << QByteArray("/home/ann") << QByteArray("/home/x")
+                          << QByteArray("/home/ann");
+    QTest::newRow("HOME not absolute")
+        << 1000u << QByteArray("ann") << QByteArray("/home/ann") << QByteArray("/home/ann");
+    QTest::newRow("HOME empty") << 1000u << QByteArray("") << QByteArray("/home/ann")
+                                << QByteArray("/home/ann");
     QTest::newRow("no HOME") << 65534u << QByteArray("-") << QByteArray("/nonexistent")
                              << QByteArray("/nonexistent");
     QTest::newRow("nothing known") << 65534u << QByteArray("-") << QByteArray("-") << QByteArray("/");
@@ -426,10 +428,18 @@ void TestInstaller::installsBelowDirId30AndDestDir_data()
     QTest::addColumn<QString>("destDir"); // below the test folder; empty for none
     QTest::addColumn<QString>("dirId30"); // below the test folder
     QTest::addColumn<QString>("expected");
-    QTest::newRow("home") << "" << "home/ann" << "home/ann/myinstall/directory";
-    QTest::newRow("home with trailing slash") << "" << "home/ann/" << "home/ann/myinstall/directory";
-    QTest::newRow("DESTDIR and home") << "stage" << "home/ann" << "stage/home/ann/myinstall/directory";
-    QTest::newRow("DESTDIR and root") << "stage/" << "" << "stage/myinstall/directory";
+    QTest::newRow("home") << ""
+                          << "home/ann"
+                          << "home/ann/myinstall/directory";
+    QTest::newRow("home with trailing slash") << ""
+                                              << "home/ann/"
+                                              << "home/ann/myinstall/directory";
+    QTest::newRow("DESTDIR and home") << "stage"
+                                      << "home/ann"
+                                      << "stage/home/ann/myinstall/directory";
+    QTest::newRow("DESTDIR and root") << "stage/"
+                                      << ""
+                                      << "stage/myinstall/directory";
 }
 
 void TestInstaller::installsBelowDirId30AndDestDir()
@@ -447,7 +457,8 @@ void TestInstaller::installsBelowDirId30AndDestDir()
     const QByteArray inf = infText("tools.cab", "myinstall\\directory", m_files.keys());
     const QString folder = top + "/" + expected;
 
-    QCOMPARE(QFile::decodeName(QByteArray::fromStdString(plannedInstallDirectory(inf, o).value_or("?"))), folder);
+    QCOMPARE(QFile::decodeName(QByteArray::fromStdString(plannedInstallDirectory(inf, o).value_or("?"))),
+             folder);
     const InstallResult result = installInfText(inf, o);
     QVERIFY2(result.ok(), qPrintable(result.reason));
     QCOMPARE(result.installDirectory, folder);
@@ -460,11 +471,12 @@ void TestInstaller::installsBelowDirId30AndDestDir()
 void TestInstaller::chosenFolderTakesTheFirstListsPlace()
 {
     makeCabinet("c.cab", m_files);
-    const QByteArray inf = "[DefaultInstall]\nCopyFiles=main,docs,other\n"
-                           "[DestinationDirs]\nmain=30,app\\tools\ndocs=30,app\\tools\\docs\nother=30,shared\n"
-                           "[SourceDisksNames]\n1=disk,c.cab\n"
-                           "[SourceDisksFiles]\nreadme.txt=1\nempty.dat=1\n"
-                           "[main]\nreadme.txt\n[docs]\nempty.dat\n[other]\nREADME,readme.txt\n";
+    const QByteArray inf =
+        "[DefaultInstall]\nCopyFiles=main,docs,other\n"
+        "[DestinationDirs]\nmain=30,app\\tools\ndocs=30,app\\tools\\docs\nother=30,shared\n"
+        "[SourceDisksNames]\n1=disk,c.cab\n"
+        "[SourceDisksFiles]\nreadme.txt=1\nempty.dat=1\n"
+        "[main]\nreadme.txt\n[docs]\nempty.dat\n[other]\nREADME,readme.txt\n";
     InstallOptions o = options(m_source, m_dest);
     o.installDirectory = b(m_root->filePath("chosen/place"));
     QCOMPARE(QByteArray::fromStdString(plannedInstallDirectory(inf, o).value_or("?")),

@@ -29,13 +29,14 @@ void release(void* p)
     std::free(p);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 4)
         return 0;
-    const int level = DeflateEncoder::kMinLevel + data[0] % (DeflateEncoder::kMaxLevel - DeflateEncoder::kMinLevel + 1);
+    const int level =
+        DeflateEncoder::kMinLevel + data[0] % (DeflateEncoder::kMaxLevel - DeflateEncoder::kMinLevel + 1);
     const uint32_t historyLen = uint32_t(data[1]) * 129 % (DeflateEncoder::kMaxHistory + 1);
     std::mt19937 rng(data[2] | (data[3] << 8));
     const uint8_t* in = data + 4;
@@ -73,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uLong produced = z.total_out;
     const uInt left = z.avail_in;
     inflateEnd(&z);
-    if (rc != Z_STREAM_END || left != 0 || produced != inLen || (inLen && std::memcmp(out.data(), in, inLen) != 0))
+    if (rc != Z_STREAM_END || left != 0 || produced != inLen ||
+        (inLen && std::memcmp(out.data(), in, inLen) != 0))
         std::abort();
     return 0;
 }

@@ -28,7 +28,10 @@ const QString& workFolder()
     return folder;
 }
 
-std::string bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string bytes(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 
 } // namespace
 
@@ -68,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (name != QLatin1String("input.cab") && name != QLatin1String("out"))
             std::abort();
     if (!entries.empty())
-        cabreader::extractFile(bytes(cabinet), entries.front().name, bytes(work + QStringLiteral("/one")), &error);
+        cabreader::extractFile(bytes(cabinet), entries.front().name, bytes(work + QStringLiteral("/one")),
+                               &error);
     QFile::remove(work + QStringLiteral("/one"));
     QDir(out).removeRecursively();
     return 0;

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QString error;
     if (!parseInf(text, &doc, &error)) {
         if (error.isEmpty())
-            std::abort();  // a refusal always says why
+            std::abort(); // a refusal always says why
         return 0;
     }
     for (const InfSection& section : doc.sections) {
