@@ -113,34 +113,8 @@ int main(int argc, char** argv)
 
     int rc = check.status == 0 ? 0 : 1;
     if (big) {
-        // 1 GB of mixed data: the binaries repeated with every 8th MB random,
-        // so it neither compresses to nothing nor stays stored throughout.
         const fs::path bigFile = work / "big.bin";
-        {
-            std::ofstream out(bigFile, std::ios::binary);
-            std::vector<char> chunk(1024 * 1024);
-            std::mt19937 gen(42);
-            size_t next = 0;
-            std::ifstream in;
-            for (uint64_t mb = 0; mb < bigMegabytes; ++mb) {
-                if (mb % 8 == 7) {
-                    for (char& c : chunk)
-                        c = char(gen());
-                } else {
-                    size_t got = 0;
-                    while (got < chunk.size()) {
-                        if (!in.is_open() || in.eof()) {
-                            in.close();
-                            in.clear();
-                            in.open(work / "in" / names[next++ % names.size()], std::ios::binary);
-                        }
-                        in.read(chunk.data() + got, std::streamsize(chunk.size() - got));
-                        got += size_t(in.gcount());
-                    }
-                }
-                out.write(chunk.data(), std::streamsize(chunk.size()));
-            }
-        }
+        bench::writeMixedInput(bigFile, bigMegabytes, work / "in", names);
         const RunResult b = run({RAVELIN_CAB, "n", (work / "big.cab").string(), bigFile.string()}, work);
         std::printf("\n1 GB input (%llu MB): ravelin-cab n %s in %.1f s, cabinet %ld bytes, max RSS %.1f MB "
                     "(goal < 64 MB)\n",

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -85,6 +87,37 @@ inline long sizeOf(const fs::path& p)
     std::error_code ec;
     const auto s = fs::file_size(p, ec);
     return ec ? -1 : long(s);
+}
+
+// Writes `megabytes` MB of mixed data to `path`: the files `names` below
+// `folder` repeated, with every 8th MB random, so that it neither compresses
+// to nothing nor stays stored throughout.
+inline void writeMixedInput(const fs::path& path, uint64_t megabytes, const fs::path& folder,
+                            const std::vector<std::string>& names)
+{
+    std::ofstream out(path, std::ios::binary);
+    std::vector<char> chunk(1024 * 1024);
+    std::mt19937 gen(42);
+    size_t next = 0;
+    std::ifstream in;
+    for (uint64_t mb = 0; mb < megabytes; ++mb) {
+        if (mb % 8 == 7) {
+            for (char& c : chunk)
+                c = char(gen());
+        } else {
+            size_t got = 0;
+            while (got < chunk.size()) {
+                if (!in.is_open() || in.eof()) {
+                    in.close();
+                    in.clear();
+                    in.open(folder / names[next++ % names.size()], std::ios::binary);
+                }
+                in.read(chunk.data() + got, std::streamsize(chunk.size() - got));
+                got += size_t(in.gcount());
+            }
+        }
+        out.write(chunk.data(), std::streamsize(chunk.size()));
+    }
 }
 
 } // namespace bench
