@@ -21,7 +21,6 @@
 #include "common/benchrun.h"
 
 namespace fs = std::filesystem;
-using bench::collect;
 using bench::run;
 using bench::RunResult;
 using bench::sizeOf;
@@ -47,23 +46,7 @@ int main(int argc, char** argv)
         fs::path(tmp && *tmp ? tmp : "/tmp") / ("bench_cabinet." + std::to_string(getpid()));
     fs::create_directories(work / "in");
 
-    // Half binaries, half text, copied flat under unique names so both tools
-    // get the very same files and names.
-    std::vector<fs::path> sources;
-    uint64_t total = 0;
-    const uint64_t half = megabytes * 1024 * 1024 / 2;
-    collect("/usr/bin", half, 4 * 1024 * 1024, &sources, &total);
-    collect("/usr/share/doc", half / 2, 1024 * 1024, &sources, &total);
-    collect("/usr/include", half / 2, 1024 * 1024, &sources, &total);
-    std::vector<std::string> names;
-    for (size_t i = 0; i < sources.size(); ++i) {
-        char prefix[32];
-        std::snprintf(prefix, sizeof prefix, "%05zu_", i);
-        names.push_back(prefix + sources[i].filename().string());
-        fs::copy_file(sources[i], work / "in" / names.back(), fs::copy_options::overwrite_existing);
-    }
-    std::printf("input: %zu files, %.1f MB from /usr/bin, /usr/share/doc, /usr/include\n", names.size(),
-                double(total) / 1e6);
+    const std::vector<std::string> names = bench::copyCorpus(megabytes, work / "in");
 
     std::vector<std::string> ours{RAVELIN_CAB, "n", (work / "ours.cab").string()};
     std::vector<std::string> gcab{"gcab", "-c", "-z", (work / "gcab.cab").string()};

@@ -89,6 +89,30 @@ inline long sizeOf(const fs::path& p)
     return ec ? -1 : long(s);
 }
 
+// Copies about `megabytes` MB of real files into `folder`: half binaries from
+// /usr/bin, half text from /usr/share/doc and /usr/include, flat under unique
+// names ("00042_name") so every tool compared gets the very same files and
+// names. Prints what it took; returns the names in order.
+inline std::vector<std::string> copyCorpus(uint64_t megabytes, const fs::path& folder)
+{
+    std::vector<fs::path> sources;
+    uint64_t total = 0;
+    const uint64_t half = megabytes * 1024 * 1024 / 2;
+    collect("/usr/bin", half, 4 * 1024 * 1024, &sources, &total);
+    collect("/usr/share/doc", half / 2, 1024 * 1024, &sources, &total);
+    collect("/usr/include", half / 2, 1024 * 1024, &sources, &total);
+    std::vector<std::string> names;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "%05zu_", i);
+        names.push_back(prefix + sources[i].filename().string());
+        fs::copy_file(sources[i], folder / names.back(), fs::copy_options::overwrite_existing);
+    }
+    std::printf("input: %zu files, %.1f MB from /usr/bin, /usr/share/doc, /usr/include\n", names.size(),
+                double(total) / 1e6);
+    return names;
+}
+
 // Writes `megabytes` MB of mixed data to `path`: the files `names` below
 // `folder` repeated, with every 8th MB random, so that it neither compresses
 // to nothing nor stays stored throughout.
