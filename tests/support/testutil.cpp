@@ -7,6 +7,9 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace ravelin::test {
 
 bool writeFile(const QString& path, const QByteArray& data)
@@ -26,6 +29,24 @@ QByteArray readFile(const QString& path)
     if (data.isNull())
         data = QByteArray("");
     return data;
+}
+
+bool writeBytesNamed(const QByteArray& path, const QByteArray& data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return ::close(fd) == 0 && ok;
+}
+
+QByteArray readBytesNamed(const QByteArray& path)
+{
+    QFile f;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return QByteArray();
+    return f.readAll();
 }
 
 QByteArray randomBytes(qsizetype size, quint32 seed)

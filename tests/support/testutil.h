@@ -12,6 +12,11 @@ namespace ravelin::test {
 bool writeFile(const QString& path, const QByteArray& data);
 // The whole file, or a null QByteArray when it cannot be read.
 QByteArray readFile(const QString& path);
+// Creates a new file whose name is the exact bytes `path` (which need not be
+// valid text) with `data`; false when it exists or cannot be written.
+bool writeBytesNamed(const QByteArray& path, const QByteArray& data);
+// The contents of the file named by the exact bytes `path`; null when missing.
+QByteArray readBytesNamed(const QByteArray& path);
 // Deterministic pseudo-random bytes.
 QByteArray randomBytes(qsizetype size, quint32 seed);
 

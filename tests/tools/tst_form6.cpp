@@ -31,32 +31,14 @@
 
 using namespace ravelin::tools;
 using ravelin::test::FakePrompter;
+using ravelin::test::readBytesNamed;
 using ravelin::test::readFile;
+using ravelin::test::writeBytesNamed;
 using ravelin::test::writeFile;
 
 namespace {
 
 const QString kFinished = QStringLiteral("Korvane Ravelin has finished moving your file(s).");
-
-// Writes `data` under the exact bytes `path`.
-bool writeBytesNamed(const QByteArray& path, const QByteArray& data)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, data.constData(), size_t(data.size())) == data.size();
-    return ::close(fd) == 0 && ok;
-}
-
-// The contents of the file with the exact bytes `path`, null when missing.
-QByteArray readBytesNamed(const QByteArray& path)
-{
-    QFile f;
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return QByteArray();
-    return f.readAll();
-}
 
 QStringList listed(const TForm6& form)
 {
