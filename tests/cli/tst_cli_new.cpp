@@ -86,25 +86,16 @@ private slots:
         const auto r = sh(command, m_dir->path());
         QVERIFY2(r.exitCode == 0, r.err.constData());
         const QMap<QString, QByteArray> expected = contents(m_dir->filePath("tree"));
-        struct Reader {
-            const char* program;
-            QString script;
-        };
-        const QList<Reader> readers = {
-            {"cabextract", "cabextract -q -d out t.cab"},
-            {"7zz", "7zz x -y -oout t.cab > /dev/null"},
-            {"gcab", "gcab -x -C out t.cab"},
-            {"bsdtar", "mkdir -p out && bsdtar -x -C out -f t.cab"},
-        };
         int checked = 0;
-        for (const Reader& reader : readers) {
+        for (const test::OutsideReader& reader : test::outsideReaders()) {
             if (!test::haveProgram(reader.program))
                 continue;
-            QDir(m_dir->filePath("out")).removeRecursively();
-            const auto x = sh(reader.script, m_dir->path());
-            QVERIFY2(x.exitCode == 0, qPrintable(QString(reader.program) + ": " + x.err));
-            const QString base = root.isEmpty() ? m_dir->filePath("out") : m_dir->filePath("out/" + root);
-            QCOMPARE(contents(base), expected);
+            const QString out = m_dir->filePath("out");
+            QDir(out).removeRecursively();
+            QVERIFY(QDir().mkpath(out));
+            const auto x = test::run(reader.program, reader.extractArgs(m_dir->filePath("t.cab"), out));
+            QVERIFY2(x.exitCode == 0, qPrintable(reader.program + ": " + x.err));
+            QCOMPARE(contents(root.isEmpty() ? out : out + "/" + root), expected);
             ++checked;
         }
         if (checked == 0)

@@ -118,6 +118,39 @@ QStringList fileTree(const QString& root)
     return all;
 }
 
+QStringList OutsideReader::testArguments(const QString& cab) const
+{
+    QStringList args = testArgs;
+    args.replaceInStrings(QStringLiteral("%CAB"), cab);
+    return args;
+}
+
+QList<OutsideReader> outsideReaders()
+{
+    return {
+        {"cabextract",
+         {"-t", "%CAB"},
+         [](const QString& cab, const QString& out) {
+             return QStringList{"-q", "-d", out, cab};
+         }},
+        {"7zz",
+         {"t", "%CAB"},
+         [](const QString& cab, const QString& out) {
+             return QStringList{"x", "-y", "-aoa", "-o" + out, cab};
+         }},
+        {"gcab",
+         {"-t", "%CAB"},
+         [](const QString& cab, const QString& out) {
+             return QStringList{"-x", "-C", out, cab};
+         }},
+        {"bsdtar",
+         {"-tf", "%CAB"},
+         [](const QString& cab, const QString& out) {
+             return QStringList{"-xf", cab, "-C", out};
+         }},
+    };
+}
+
 bool haveProgram(const QString& program)
 {
     return !QStandardPaths::findExecutable(program).isEmpty();

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QProcess;
 
 namespace ravelin::test {
@@ -41,6 +43,18 @@ QStringList crlfLines(const QByteArray& text);
 QStringList infSection(const QStringList& inf, const QString& header);
 // Every file and directory below `root`, relative to it, sorted.
 QStringList fileTree(const QString& root);
+// A cabinet reader of another project that checks our cabinets, and how to
+// make it test one and extract one.
+struct OutsideReader {
+    QString program;
+    QStringList testArgs; // "%CAB" stands for the cabinet
+    std::function<QStringList(const QString& cab, const QString& out)> extractArgs;
+
+    QStringList testArguments(const QString& cab) const;
+};
+// cabextract, 7zz, gcab and bsdtar.
+QList<OutsideReader> outsideReaders();
+
 // True when `program` is found on PATH.
 bool haveProgram(const QString& program);
 

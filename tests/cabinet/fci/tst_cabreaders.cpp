@@ -117,45 +117,6 @@ int folderCount(const QString& cab)
     return b.size() >= 36 ? uint8_t(b[26]) | (uint8_t(b[27]) << 8) : -1;
 }
 
-struct Reader {
-    QString program;
-    QStringList testArgs; // {} when the reader has no test mode
-    std::function<QStringList(QString cab, QString out)> extractArgs;
-};
-
-QList<Reader> readers()
-{
-    return {
-        {"cabextract",
-         {"-t", "%CAB"},
-         [](QString cab, QString out) {
-             return QStringList{"-q", "-d", out, cab};
-         }},
-        {"7zz",
-         {"t", "%CAB"},
-         [](QString cab, QString out) {
-             return QStringList{"x", "-y", "-aoa", "-o" + out, cab};
-         }},
-        {"gcab",
-         {"-t", "%CAB"},
-         [](QString cab, QString out) {
-             return QStringList{"-x", "-C", out, cab};
-         }},
-        {"bsdtar",
-         {"-tf", "%CAB"},
-         [](QString cab, QString out) {
-             return QStringList{"-xf", cab, "-C", out};
-         }},
-    };
-}
-
-QStringList substitute(QStringList args, const QString& cab)
-{
-    for (QString& a : args)
-        a.replace("%CAB", cab);
-    return args;
-}
-
 } // namespace
 
 class TestCabReaders : public QObject {
@@ -173,7 +134,7 @@ private slots:
 
 void TestCabReaders::initTestCase()
 {
-    for (const Reader& r : readers())
+    for (const test::OutsideReader& r : test::outsideReaders())
         if (!test::haveProgram(r.program))
             QSKIP(qPrintable(r.program + " is not installed"));
 }
@@ -235,13 +196,13 @@ void TestCabReaders::readersAgree()
     }
 
     const QMap<QString, QByteArray> want = expected(sources);
-    for (const Reader& r : readers()) {
+    for (const test::OutsideReader& r : test::outsideReaders()) {
         if (duplicates && r.program == "gcab") {
-            const auto g = test::run(r.program, substitute(r.testArgs, cab));
+            const auto g = test::run(r.program, r.testArguments(cab));
             QVERIFY2(g.err.contains("already been added"), g.err.constData());
             continue;
         }
-        const auto t = test::run(r.program, substitute(r.testArgs, cab));
+        const auto t = test::run(r.program, r.testArguments(cab));
         QVERIFY2(t.exitCode == 0, qPrintable(r.program + ": " + t.out + t.err));
         const QString out = dir.path() + "/out-" + r.program;
         QDir().mkpath(out);
@@ -270,8 +231,8 @@ void TestCabReaders::emptyCabinet()
     QVERIFY(entries.empty());
     QVERIFY(cabreader::test(b(cab)));
     QMap<QString, bool> accepted;
-    for (const Reader& r : readers())
-        accepted[r.program] = test::run(r.program, substitute(r.testArgs, cab)).exitCode == 0;
+    for (const test::OutsideReader& r : test::outsideReaders())
+        accepted[r.program] = test::run(r.program, r.testArguments(cab)).exitCode == 0;
     qInfo() << "readers accepting a cabinet without files:" << accepted;
     QCOMPARE(accepted["7zz"], true);
     QCOMPARE(accepted["gcab"], true);

@@ -286,47 +286,13 @@ QString readBackWithLibmspack(const QByteArray& cab, const Inputs& inputs)
     return why;
 }
 
-struct Reader {
-    QString program;
-    QStringList testArgs;
-    std::function<QStringList(QString cab, QString out)> extractArgs;
-};
-
-QList<Reader> readers()
-{
-    return {
-        {"cabextract",
-         {"-q", "-t", "%CAB"},
-         [](QString cab, QString out) {
-             return QStringList{"-q", "-d", out, cab};
-         }},
-        {"7zz",
-         {"t", "%CAB"},
-         [](QString cab, QString out) {
-             return QStringList{"x", "-y", "-o" + out, cab};
-         }},
-        {"gcab",
-         {"-t", "%CAB"},
-         [](QString cab, QString out) {
-             return QStringList{"-x", "-C", out, cab};
-         }},
-        {"bsdtar",
-         {"-tf", "%CAB"},
-         [](QString cab, QString out) {
-             return QStringList{"-xf", cab, "-C", out};
-         }},
-    };
-}
-
 // Every reader tests and extracts the cabinet; "" when all agree with the inputs.
 QString readBackWithReaders(const QByteArray& cab, const Inputs& inputs, const QString& dir)
 {
     const QString path = dir + "/readers.cab";
     test::writeFile(path, cab);
-    for (const Reader& r : readers()) {
-        QStringList args = r.testArgs;
-        args.replaceInStrings("%CAB", path);
-        const auto t = test::run(r.program, args);
+    for (const test::OutsideReader& r : test::outsideReaders()) {
+        const auto t = test::run(r.program, r.testArguments(path));
         if (t.exitCode != 0)
             return r.program + " test: " + t.out + t.err;
         const QString out = dir + "/out-" + r.program;
@@ -558,7 +524,7 @@ void TestLzx::outsideReadersAgree_data()
 
 void TestLzx::outsideReadersAgree()
 {
-    for (const Reader& r : readers())
+    for (const test::OutsideReader& r : test::outsideReaders())
         if (!test::haveProgram(r.program))
             QSKIP(qPrintable(r.program + " is not installed"));
     QFETCH(Inputs, inputs);
@@ -598,7 +564,7 @@ void TestLzx::cutBackFolderStaysReadable()
     // The second file would pass the cabinet's size limit: it is taken out,
     // which ends the folder after the frame it began in (the first of a group
     // of frames compressed together). Every reader takes what stays.
-    for (const Reader& r : readers())
+    for (const test::OutsideReader& r : test::outsideReaders())
         if (!test::haveProgram(r.program))
             QSKIP(qPrintable(r.program + " is not installed"));
     const Inputs inputs{{"small", text(5000, 1)}, {"big", test::randomBytes(400000, 2)}, {"after", "after"}};
