@@ -70,9 +70,10 @@ BuildResult CabinetBuilder::DoCabStuffNow(const Widgets& w, const QStringList& f
     // the self-extracting file made from it) into itself would destroy it.
     const std::string exeBytes =
         QFile::encodeName(paths::changeExtension(path, QStringLiteral(".exe"))).toStdString();
+    const io::OutputSet outputs(selfExtracting ? std::vector<std::string>{cabinetBytes, exeBytes}
+                                               : std::vector<std::string>{cabinetBytes});
     for (const QString& entry : files) {
-        const std::string source = QFile::encodeName(entry).toStdString();
-        if (io::sameFile(source, cabinetBytes) || (selfExtracting && io::sameFile(source, exeBytes))) {
+        if (outputs.find(QFile::encodeName(entry).toStdString()) >= 0) {
             errorBox(w.owner,
                      QStringLiteral("The file %1 is the output of this build and cannot be compressed "
                                     "into it. Remove it from the list. Aborting...")

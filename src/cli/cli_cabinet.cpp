@@ -309,16 +309,15 @@ int runNew(const Args& args)
 
     // No output may be one of the inputs: checked before anything is written.
     const std::string exe = withExtension(options.cabinet, ".exe");
+    const io::OutputSet outputs(options.extractor.empty() ? std::vector<std::string>{options.cabinet}
+                                                          : std::vector<std::string>{options.cabinet, exe});
     const auto refuseIfOutput = [&](const std::string& input) {
-        if (io::sameFile(input, options.cabinet)) {
+        const int which = outputs.find(input);
+        if (which == 0)
             error(input + ": is the cabinet being written; an input cannot be its output");
-            return true;
-        }
-        if (!options.extractor.empty() && io::sameFile(input, exe)) {
+        else if (which == 1)
             error(input + ": is the self-extracting file being written; an input cannot be its output");
-            return true;
-        }
-        return false;
+        return which >= 0;
     };
     for (const Entry& e : entries)
         if (refuseIfOutput(e.source))

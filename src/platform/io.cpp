@@ -214,6 +214,28 @@ bool sameFile(const std::string& a, const std::string& b)
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sameFile(sa, sb);
 }
 
+OutputSet::OutputSet(const std::vector<std::string>& outputs)
+{
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        struct stat st {};
+        if (::stat(outputs[i].c_str(), &st) == 0)
+            m_existing.emplace_back(i, st);
+    }
+}
+
+int OutputSet::find(const std::string& input) const
+{
+    if (m_existing.empty())
+        return -1;
+    struct stat st {};
+    if (::stat(input.c_str(), &st) != 0)
+        return -1;
+    for (const auto& [index, output] : m_existing)
+        if (sameFile(st, output))
+            return int(index);
+    return -1;
+}
+
 std::size_t utf8SequenceLength(const char* data, std::size_t size, std::size_t i)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(data);

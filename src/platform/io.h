@@ -20,6 +20,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 namespace ravelin::io {
 
@@ -99,6 +101,21 @@ bool sameFile(const struct stat& a, const struct stat& b);
 // Whether `a` and `b` name one existing file, following links. False when
 // either does not exist.
 bool sameFile(const std::string& a, const std::string& b);
+
+// The files a command is about to write, each stat'ed once, against which its
+// inputs are checked: an input that is one of them (same device and inode,
+// links followed) would be destroyed by writing it. Outputs that do not exist
+// yet match nothing.
+class OutputSet {
+public:
+    OutputSet() = default;
+    explicit OutputSet(const std::vector<std::string>& outputs);
+    // The index in the outputs of the one `input` is, or -1.
+    int find(const std::string& input) const;
+
+private:
+    std::vector<std::pair<std::size_t, struct stat>> m_existing; // index and stat of each existing output
+};
 
 // Length of the valid UTF-8 sequence that starts at `data[i]` (overlong
 // forms, surrogates and values above U+10FFFF are invalid), or 0 when the

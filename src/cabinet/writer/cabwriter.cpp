@@ -144,6 +144,7 @@ Result CabinetWriter::open(const std::string& path, const Parameters& parameters
         return r;
     }
     fci::FCISetWorkerThreads(m_context, parameters.threads);
+    m_outputs = io::OutputSet({path, m_output.temporaryPath()});
     return {};
 }
 
@@ -151,7 +152,7 @@ Result CabinetWriter::add(const std::string& source, const std::string& storedNa
 {
     if (!m_context || m_fatal)
         return failure(Step::Misuse, m_path);
-    if (io::sameFile(source, m_path) || io::sameFile(source, m_output.temporaryPath()))
+    if (m_outputs.find(source) >= 0)
         return failure(Step::SameFile, source);
     if (m_progress) {
         Progress p;

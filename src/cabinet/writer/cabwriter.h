@@ -118,6 +118,7 @@ private:
     std::string m_path;
     Parameters m_parameters;
     io::OutputFile m_output;
+    io::OutputSet m_outputs; // the cabinet and its temporary, which no source may be
     fci::HFCI m_context = nullptr;
     fci::ERF m_erf;
     bool m_fatal = false;
