@@ -5,15 +5,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstring>
 #include <ctime>
 #include <sys/stat.h>
 #include <utime.h>
 
-#include "cabinet/fci/fci.h"
-#include "cabinet/fci/realfiles.h"
-#include "cabinet/fci/realopeninfo.h"
 #include "cabinet/reader/cabreader.h"
+#include "cabinet/writer/cabwriter.h"
 #include "platform/fileinfo.h"
 #include "support/testutil.h"
 
@@ -43,31 +40,16 @@ struct Input {
 // Returns the number of files refused.
 int buildFromFiles(const QString& cab, const QList<Input>& inputs, uint32_t folderThreshold = 900000)
 {
-    test::writeFile(cab, QByteArray());
-    fci::ERF erf;
-    fci::CCAB ccab;
-    ccab.cb = 999999999;
-    ccab.cbFolderThresh = folderThreshold;
-    ccab.iCab = 1;
-    ccab.setID = 12345;
-    const QByteArray dir = QFile::encodeName(QFileInfo(cab).path() + "/");
-    const QByteArray name = QFile::encodeName(QFileInfo(cab).fileName());
-    std::strcpy(ccab.szCabPath, dir.constData());
-    std::strcpy(ccab.szCab, name.constData());
-    using namespace fci::real;
-    fci::HFCI h = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile,
-                                 closeFile, seekFile, deleteFile, tempFileName, &ccab, nullptr);
-    if (!h)
-        qFatal("FCICreate failed");
+    cabwriter::CabinetWriter writer;
+    cabwriter::Parameters parameters;
+    parameters.folderThreshold = folderThreshold;
+    if (!writer.open(QFile::encodeName(cab).toStdString(), parameters).ok())
+        qFatal("cannot start the cabinet");
     int refused = 0;
-    for (const Input& input : inputs) {
-        QByteArray src = QFile::encodeName(input.path);
-        QByteArray stored = input.storedName;
-        if (!fci::FCIAddFile(h, src.data(), stored.data(), 0, nullptr, status, openForAdding,
-                             fci::kCompressMszip))
+    for (const Input& input : inputs)
+        if (!writer.add(QFile::encodeName(input.path).toStdString(), input.storedName.toStdString()).ok())
             ++refused;
-    }
-    if (!fci::FCIFlushCabinet(h, 0, nullptr, status) || !fci::FCIDestroy(h))
+    if (!writer.close().ok())
         qFatal("flush failed");
     return refused;
 }
@@ -259,19 +241,8 @@ void TestCabReaders::datesAndAttributes()
                             {"winter.txt", 2023, 1, 15, 8, 9, 10, true, 0x21},
                             {".hidden", 2020, 2, 29, 23, 59, 58, false, 0x22}};
     QMap<QString, time_t> mtimes;
-    test::writeFile(dir.path() + "/dates.cab", {});
-    fci::ERF erf;
-    fci::CCAB ccab;
-    ccab.cb = 999999999;
-    ccab.cbFolderThresh = 900000;
-    ccab.iCab = 1;
-    ccab.setID = 12345;
-    std::strcpy(ccab.szCabPath, QFile::encodeName(dir.path() + "/").constData());
-    std::strcpy(ccab.szCab, "dates.cab");
-    using namespace fci::real;
-    fci::HFCI h = fci::FCICreate(&erf, filePlaced, allocate, release, openFile, readFile, writeFile,
-                                 closeFile, seekFile, deleteFile, tempFileName, &ccab, nullptr);
-    QVERIFY(h);
+    cabwriter::CabinetWriter writer;
+    QVERIFY(writer.open(QFile::encodeName(dir.path() + "/dates.cab").toStdString()).ok());
     for (const Case& c : cases) {
         const QString path = src + "/" + c.name;
         QVERIFY(test::writeFile(path, c.name.toUtf8()));
@@ -289,12 +260,9 @@ void TestCabReaders::datesAndAttributes()
         QCOMPARE(utime(QFile::encodeName(path).constData(), &ub), 0);
         if (c.readOnly)
             QCOMPARE(chmod(QFile::encodeName(path).constData(), 0444), 0);
-        QByteArray s = QFile::encodeName(path), n = c.name.toUtf8();
-        QVERIFY(
-            fci::FCIAddFile(h, s.data(), n.data(), 0, nullptr, status, openForAdding, fci::kCompressMszip));
+        QVERIFY(writer.add(QFile::encodeName(path).toStdString(), c.name.toStdString()).ok());
     }
-    QVERIFY(fci::FCIFlushCabinet(h, 0, nullptr, status));
-    QVERIFY(fci::FCIDestroy(h));
+    QVERIFY(writer.close().ok());
     const QString cab = dir.path() + "/dates.cab";
 
     std::vector<cabreader::Entry> entries;
