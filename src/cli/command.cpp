@@ -76,6 +76,32 @@ QStringList toText(const Args& args)
     return list;
 }
 
+void printWrapped(std::FILE* to, const std::string& text, int indent, int firstColumn)
+{
+    std::string line;
+    int column = firstColumn < 0 ? indent : firstColumn;
+    bool first = true;
+    std::size_t i = 0;
+    if (firstColumn < 0)
+        std::fprintf(to, "%*s", indent, "");
+    while (i < text.size()) {
+        const std::size_t end = text.find(' ', i);
+        const std::string word = text.substr(i, end == std::string::npos ? std::string::npos : end - i);
+        i = end == std::string::npos ? text.size() : end + 1;
+        if (word.empty())
+            continue;
+        if (!first && column + 1 + int(word.size()) > 79) {
+            std::fprintf(to, "\n%*s", indent, "");
+            column = indent;
+            first = true;
+        }
+        std::fprintf(to, "%s%s", first ? "" : " ", word.c_str());
+        column += int(word.size()) + (first ? 0 : 1);
+        first = false;
+    }
+    std::fprintf(to, "\n");
+}
+
 bool Parsed::has(const std::string& longName) const
 {
     for (const auto& g : given)
@@ -111,33 +137,6 @@ const Command* findCommand(const std::string& name)
 }
 
 namespace {
-
-// Words of `text` wrapped at 79 columns, each line indented by `indent`.
-void printWrapped(std::FILE* to, const std::string& text, int indent, int firstColumn = -1)
-{
-    std::string line;
-    int column = firstColumn < 0 ? indent : firstColumn;
-    bool first = true;
-    std::size_t i = 0;
-    if (firstColumn < 0)
-        std::fprintf(to, "%*s", indent, "");
-    while (i < text.size()) {
-        const std::size_t end = text.find(' ', i);
-        const std::string word = text.substr(i, end == std::string::npos ? std::string::npos : end - i);
-        i = end == std::string::npos ? text.size() : end + 1;
-        if (word.empty())
-            continue;
-        if (!first && column + 1 + int(word.size()) > 79) {
-            std::fprintf(to, "\n%*s", indent, "");
-            column = indent;
-            first = true;
-        }
-        std::fprintf(to, "%s%s", first ? "" : " ", word.c_str());
-        column += int(word.size()) + (first ? 0 : 1);
-        first = false;
-    }
-    std::fprintf(to, "\n");
-}
 
 std::string optionLabel(const Option& o)
 {

@@ -56,6 +56,11 @@ struct Parsed {
 // missing value (the reason and the usage printed on standard error).
 int parseArguments(const char* command, const Args& args, Parsed* parsed);
 
+// The words of `text` wrapped at 79 columns, each line indented by `indent`
+// columns; with `firstColumn` set, the first line continues a line already
+// at that column.
+void printWrapped(std::FILE* to, const std::string& text, int indent, int firstColumn = -1);
+
 // The command's usage, summary and options, as `help CMD` prints them.
 void printCommandHelp(const Command& command, std::FILE* to);
 const Command* findCommand(const std::string& name);

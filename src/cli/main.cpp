@@ -1,6 +1,5 @@
 // ravelin-cab: build, list, extract, test, encrypt and package cabinets.
 #include <QCoreApplication>
-#include <algorithm>
 #include <cstdio>
 
 #include "cli/command.h"
@@ -9,31 +8,12 @@
 
 using namespace ravelin::cli;
 
-// Prints `text` as words wrapped at 79 columns, each line indented by six.
-static void printWrapped(FILE* to, const char* text)
-{
-    const QStringList words = QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    QString line;
-    for (const QString& word : words) {
-        if (!line.isEmpty() && 6 + line.size() + 1 + word.size() > 79) {
-            std::fprintf(to, "      %s\n", line.toUtf8().constData());
-            line.clear();
-        }
-        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
-    }
-    if (!line.isEmpty())
-        std::fprintf(to, "      %s\n", line.toUtf8().constData());
-}
-
 static void printHelp(FILE* to)
 {
     std::fprintf(to, "usage: ravelin-cab COMMAND [ARGS...]\n\n");
-    std::vector<const Command*> sorted;
-    for (const Command& c : commands())
-        sorted.push_back(&c);
-    for (const Command* c : sorted) {
-        std::fprintf(to, "  ravelin-cab %s\n", c->synopsis);
-        printWrapped(to, c->summary);
+    for (const Command& c : commands()) {
+        std::fprintf(to, "  ravelin-cab %s\n", c.synopsis);
+        printWrapped(to, c.summary, 6);
     }
     std::fprintf(to, "\n  ravelin-cab help CMD      the options of CMD (also: ravelin-cab CMD --help)\n"
                      "  ravelin-cab --help       this text\n  ravelin-cab --version    the version\n");
