@@ -13,6 +13,7 @@
 #include <exception>
 
 #include "platform/constants.h"
+#include "platform/io.h"
 #include "platform/paths.h"
 #include "settings/preferences.h"
 #include "tools/browsefolder.h"
@@ -155,7 +156,7 @@ sfx::SfxResult makeSX(QWidget* parent, const QString& extractorPath, const QStri
     case sfx::SfxStep::OpenExtractor:
     case sfx::SfxStep::OpenCabinet:
     case sfx::SfxStep::CreateOutput:
-        ui::showMessage(parent, QString::fromStdString(sfx::fileErrorText(result.error)), ui::Icon::Error);
+        ui::showMessage(parent, QString::fromStdString(io::runtimeText(result.error)), ui::Icon::Error);
         break;
     case sfx::SfxStep::ReadExtractor:
     case sfx::SfxStep::WriteExtractor:

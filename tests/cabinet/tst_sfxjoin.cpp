@@ -36,8 +36,6 @@ private slots:
     void fileSizeLimitKeepsCabinet();
     void inputsThatAreNotFilesAreRefused();
     void outputNamingAnInputIsRefused();
-    void errorTexts_data();
-    void errorTexts();
 };
 
 void TestSfxJoin::joins_data()
@@ -218,26 +216,6 @@ void TestSfxJoin::outputNamingAnInputIsRefused()
     QCOMPARE(r.error, EBUSY);
     QCOMPARE(readFile(dir.filePath("extract.exe")), ext);
     QVERIFY(QFile::exists(dir.filePath("c.cab")));
-}
-
-void TestSfxJoin::errorTexts_data()
-{
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("ENOENT") << ENOENT << "File not found";
-    QTest::newRow("EACCES") << EACCES << "File access denied";
-    QTest::newRow("ENAMETOOLONG") << ENAMETOOLONG << "Invalid filename";
-    QTest::newRow("EMFILE") << EMFILE << "Too many open files";
-    QTest::newRow("ENOSPC") << ENOSPC << "Disk full";
-    QTest::newRow("EFBIG") << EFBIG << "File too large";
-    QTest::newRow("EIO") << EIO << QString("I/O error %1").arg(EIO);
-}
-
-void TestSfxJoin::errorTexts()
-{
-    QFETCH(int, error);
-    QFETCH(QString, text);
-    QCOMPARE(QString::fromStdString(fileErrorText(error)), text);
 }
 
 QTEST_GUILESS_MAIN(TestSfxJoin)

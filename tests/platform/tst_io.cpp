@@ -310,6 +310,8 @@ void TestIo::errorTexts_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("ENOENT") << int(ENOENT) << QStringLiteral("File not found");
     QTest::newRow("EACCES") << int(EACCES) << QStringLiteral("File access denied");
+    QTest::newRow("ENAMETOOLONG") << int(ENAMETOOLONG) << QStringLiteral("Invalid filename");
+    QTest::newRow("EMFILE") << int(EMFILE) << QStringLiteral("Too many open files");
     QTest::newRow("ENOSPC") << int(ENOSPC) << QStringLiteral("Disk full");
     QTest::newRow("EFBIG") << int(EFBIG) << QStringLiteral("File too large");
     QTest::newRow("EIO") << int(EIO) << QStringLiteral("I/O error 5");

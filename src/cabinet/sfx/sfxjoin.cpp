@@ -114,11 +114,6 @@ SfxResult joinSelfExtracting(const std::string& extractor, const std::string& ca
     return result;
 }
 
-std::string fileErrorText(int error)
-{
-    return io::runtimeText(error);
-}
-
 const char* stepName(SfxStep step)
 {
     switch (step) {

@@ -65,9 +65,6 @@ struct SfxResult : io::StepResult<SfxStep> {
 SfxResult joinSelfExtracting(const std::string& extractor, const std::string& cabinet,
                              const std::string& output);
 
-// The run-time's standard text for a file error number (io::runtimeText).
-std::string fileErrorText(int error);
-
 // A short name of the step ("open extractor", "write cabinet", ...).
 const char* stepName(SfxStep step);
 
