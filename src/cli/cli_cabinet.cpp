@@ -278,17 +278,6 @@ bool collect(const std::string& path, const NewOptions& options, dev_t device, b
     return true;
 }
 
-// The extension of a byte path changed to `extension` (from the last "."
-// after the last "/"; appended when there is none).
-std::string withExtension(const std::string& path, const std::string& extension)
-{
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        return path.substr(0, dot) + extension;
-    return path + extension;
-}
-
 int runNew(const Args& args)
 {
     NewOptions options;
@@ -308,7 +297,7 @@ int runNew(const Args& args)
             status = kExitFailure;
 
     // No output may be one of the inputs: checked before anything is written.
-    const std::string exe = withExtension(options.cabinet, ".exe");
+    const std::string exe = io::changeExtension(options.cabinet, ".exe");
     const io::OutputSet outputs(options.extractor.empty() ? std::vector<std::string>{options.cabinet}
                                                           : std::vector<std::string>{options.cabinet, exe});
     const auto refuseIfOutput = [&](const std::string& input) {

@@ -13,17 +13,6 @@ namespace ravelin::cli {
 
 namespace {
 
-// The path with the extension of its name part (from its last ".") replaced
-// by `extension`, or `extension` appended when the name has none.
-std::string changeExtension(const std::string& path, const std::string& extension)
-{
-    const std::string name = io::namePart(path);
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos)
-        return path + extension;
-    return path.substr(0, path.size() - (name.size() - dot)) + extension;
-}
-
 int runCrypto(const char* name, bool encrypt, const Args& args)
 {
     const std::string verb = std::string("cannot ") + name + " ";
@@ -37,7 +26,7 @@ int runCrypto(const char* name, bool encrypt, const Args& args)
         return usage(name);
     const std::string& input = parsed.operands[0];
     if (!parsed.has("output"))
-        output = changeExtension(input, encrypt ? ".ecf" : ".cab");
+        output = io::changeExtension(input, encrypt ? ".ecf" : ".cab");
 
     // What can be told from the files is told before anyone is asked for a
     // pass phrase; the cipher checks all of it again when it opens them.

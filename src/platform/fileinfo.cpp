@@ -1,5 +1,7 @@
 #include "platform/fileinfo.h"
 
+#include "platform/io.h"
+
 #include <sys/stat.h>
 
 namespace ravelin::platform {
@@ -53,8 +55,7 @@ bool fileDosFacts(const std::string& path, DosDateTime* dateTime, uint16_t* attr
     if (dateTime)
         *dateTime = toDosDateTime(st.st_mtime);
     if (attributes) {
-        const auto slash = path.find_last_of('/');
-        *attributes = dosAttributes(st.st_mode, slash == std::string::npos ? path : path.substr(slash + 1));
+        *attributes = dosAttributes(st.st_mode, io::namePart(path));
     }
     return true;
 }

@@ -292,6 +292,14 @@ std::string namePart(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string changeExtension(const std::string& path, const std::string& extension)
+{
+    const std::size_t dot = namePart(path).rfind('.');
+    if (dot == std::string::npos)
+        return path + extension;
+    return path.substr(0, directoryPart(path).size() + dot) + extension;
+}
+
 // ---- temporaries the signal handler removes --------------------------------
 
 namespace {

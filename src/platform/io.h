@@ -128,6 +128,11 @@ bool isUtf8(const char* data, std::size_t size);
 // part after it.
 std::string directoryPart(const std::string& path);
 std::string namePart(const std::string& path);
+// `path` with the extension of its name part (from the name's last ".")
+// replaced by `extension` (which carries its own dot), or `extension`
+// appended when the name has none: "/a/b.cab" + ".exe" gives "/a/b.exe",
+// "/a.d/readme" + ".ecf" gives "/a.d/readme.ecf".
+std::string changeExtension(const std::string& path, const std::string& extension);
 
 // An output file written beside its final name and published by rename.
 // One owner at a time; not thread-safe.

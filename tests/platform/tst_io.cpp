@@ -66,6 +66,8 @@ private slots:
     void stoppingSignalRemovesTemporaries_data();
     void stoppingSignalRemovesTemporaries();
     void readSmallFileHonoursItsLimit();
+    void changeExtension_data();
+    void changeExtension();
     void errorTexts_data();
     void errorTexts();
 };
@@ -302,6 +304,29 @@ void TestIo::readSmallFileHonoursItsLimit()
     QCOMPARE(out.size(), std::size_t(5000));
     QVERIFY(!io::readSmallFile("/dev/zero", &out, 4096, &error));
     QCOMPARE(error, io::kNotRegularFile);
+}
+
+void TestIo::changeExtension_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("extension");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("replaced") << QByteArray("/a/b.cab") << QByteArray(".exe") << QByteArray("/a/b.exe");
+    QTest::newRow("last dot") << QByteArray("set.tar.cab") << QByteArray(".ecf") << QByteArray("set.tar.ecf");
+    QTest::newRow("dot in folder") << QByteArray("/a.d/readme") << QByteArray(".ecf")
+                                   << QByteArray("/a.d/readme.ecf");
+    QTest::newRow("no folder, no dot")
+        << QByteArray("setup") << QByteArray(".exe") << QByteArray("setup.exe");
+    QTest::newRow("bytes kept") << QByteArray("v\xff.cab") << QByteArray(".exe") << QByteArray("v\xff.exe");
+}
+
+void TestIo::changeExtension()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, extension);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(QByteArray::fromStdString(io::changeExtension(path.toStdString(), extension.toStdString())),
+             expected);
 }
 
 void TestIo::errorTexts_data()
