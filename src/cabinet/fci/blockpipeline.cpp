@@ -40,16 +40,12 @@ void MszipEncoder::encode(Block& b)
 
 namespace {
 
-// Compresses an LZX job on its folder's encoder: one record per frame.
-void encodeLzx(Block& b)
+// Fills the records of an LZX job from its frames' bytes (LzxEncoder's
+// frameBytes).
+void finishLzx(Block& b, uint8_t* const* outs, const uint32_t* bytes)
 {
     using namespace format;
-    uint8_t* outs[Block::kMaxRecords];
-    for (uint32_t k = 0; k < Block::kMaxRecords; ++k)
-        outs[k] = b.out + k * Block::kRecordRoom + kDataHeaderSize;
-    uint32_t bytes[Block::kMaxRecords];
     b.error = kErrNone;
-    b.records = b.lzx->encoder.encode(b.in, b.inLen, outs, bytes);
     for (uint32_t k = 0; k < b.records; ++k) {
         const uint32_t uncompressed = std::min(kBlockSize, b.inLen - k * kBlockSize);
         if (b.failIncompressible && bytes[k] >= uncompressed)
@@ -65,12 +61,31 @@ void encodeLzx(Block& b)
     }
 }
 
+// Compresses an LZX job on its folder's encoder, both steps or only the
+// search or only the rest: one record per frame.
+enum class LzxStep { All, Find, Encode };
+void encodeLzx(Block& b, LzxStep step)
+{
+    using namespace format;
+    LzxEncoder& e = b.lzx->encoder;
+    if (step == LzxStep::Find) {
+        e.findMatches(b.in, b.inLen);
+        return;
+    }
+    uint8_t* outs[Block::kMaxRecords];
+    for (uint32_t k = 0; k < Block::kMaxRecords; ++k)
+        outs[k] = b.out + k * Block::kRecordRoom + kDataHeaderSize;
+    uint32_t bytes[Block::kMaxRecords];
+    b.records = step == LzxStep::All ? e.encode(b.in, b.inLen, outs, bytes) : e.encodeFound(outs, bytes);
+    finishLzx(b, outs, bytes);
+}
+
 } // namespace
 
 void BlockPipeline::run(Block& b, MszipEncoder* mszip)
 {
     if (b.lzx)
-        encodeLzx(b);
+        encodeLzx(b, LzxStep::All);
     else
         mszip->encode(b);
 }
@@ -153,6 +168,7 @@ LzxStream* BlockPipeline::acquireLzx(unsigned windowBits, bool* noMemory)
         if (l->encoder.windowBits() == windowBits) {
             l->encoder.reset();
             l->inUse = true;
+            l->submitted = l->nextFind = l->nextEncode = 0;
             return l;
         }
         idle = l;
@@ -184,6 +200,9 @@ void BlockPipeline::submit()
 {
     Block& b = filling();
     ++m_count;
+    b.order = m_submitted++;
+    if (b.lzx)
+        b.sequence = b.lzx->submitted++;
     if (m_threads.empty()) {
         run(b, m_encoders.front());
         b.done = true;
@@ -192,6 +211,7 @@ void BlockPipeline::submit()
     {
         std::lock_guard lock(m_mutex);
         b.done = false;
+        b.searching = false;
         m_jobs.push_back(&b);
     }
     m_jobReady.notify_one();
@@ -216,36 +236,107 @@ void BlockPipeline::releaseOldest()
 
 std::deque<Block*>::iterator BlockPipeline::runnable()
 {
-    return std::find_if(m_jobs.begin(), m_jobs.end(),
-                        [](const Block* b) { return !b->lzx || !b->lzx->busy; });
+    // An LZX job's search needs the previous one's search done, a free
+    // place for its matches, and, when it moves the window's bytes, no
+    // searched job waiting for the parse that reads them. Its parse needs
+    // its search and the previous job's parse done.
+    return std::find_if(m_jobs.begin(), m_jobs.end(), [](const Block* b) {
+        const LzxStream* s = b->lzx;
+        if (!s)
+            return true;
+        if (b->searching)
+            return false;
+        if (b->sequence == s->nextFind) {
+            const uint32_t waiting = s->nextFind - s->nextEncode;
+            return !s->finding && waiting < LzxEncoder::kFoundCalls &&
+                   (waiting == 0 || !s->encoder.findMovesBytes(b->inLen));
+        }
+        return b->sequence == s->nextEncode && !s->encoding;
+    });
+}
+
+// The block that continues the last one this encoder took (the previous
+// block of its folder, its history), else the first MSZIP block that does
+// not continue the one another encoder took last, else `first`. Which
+// encoder compresses a block never changes its bytes (deflateencoder.h).
+std::deque<Block*>::iterator BlockPipeline::preferFollower(std::deque<Block*>::iterator first,
+                                                           MszipEncoder* encoder)
+{
+    if (first == m_jobs.end() || (*first)->lzx)
+        return first;
+    const auto continues = [](const Block* b) {
+        return !b->lzx && b->type != format::kTypeNone && b->dictLen != 0;
+    };
+    // Whether another encoder will want b: it took the block before.
+    const auto claimed = [this](const Block* b) {
+        return std::any_of(m_encoders.begin(), m_encoders.end(),
+                           [b](const MszipEncoder* e) { return e->follower == b->order; });
+    };
+    auto pick = std::find_if(m_jobs.begin(), m_jobs.end(),
+                             [&](const Block* b) { return continues(b) && b->order == encoder->follower; });
+    if (pick == m_jobs.end())
+        pick = std::find_if(first, m_jobs.end(),
+                            [&](const Block* b) { return !b->lzx && !(continues(b) && claimed(b)); });
+    if (pick == m_jobs.end())
+        pick = first;
+    encoder->follower = (*pick)->order + 1;
+    return pick;
 }
 
 void BlockPipeline::workerLoop(MszipEncoder* encoder)
 {
     for (;;) {
         Block* b = nullptr;
+        LzxStep step = LzxStep::All;
         {
             std::unique_lock lock(m_mutex);
             m_jobReady.wait(lock, [this] { return m_stop || runnable() != m_jobs.end(); });
             if (m_stop)
                 return;
-            const auto it = runnable();
+            const auto it = preferFollower(runnable(), encoder);
             b = *it;
-            m_jobs.erase(it);
-            if (b->lzx)
-                b->lzx->busy = true;
+            if (LzxStream* s = b->lzx) {
+                if (b->sequence == s->nextFind) {
+                    step = LzxStep::Find;
+                    s->finding = true;
+                    b->searching = true;
+                } else {
+                    step = LzxStep::Encode;
+                    s->encoding = true;
+                    m_jobs.erase(it);
+                }
+            } else {
+                m_jobs.erase(it);
+            }
         }
-        run(*b, encoder);
+        // Once done, the slot belongs to the owning thread again.
+        const bool lzx = b->lzx != nullptr;
+        if (lzx)
+            encodeLzx(*b, step);
+        else
+            encoder->encode(*b);
+        bool finished = true;
         {
             std::lock_guard lock(m_mutex);
-            b->done = true;
-            if (b->lzx)
-                b->lzx->busy = false;
+            if (LzxStream* s = b->lzx) {
+                if (step == LzxStep::Find) {
+                    s->finding = false;
+                    b->searching = false;
+                    ++s->nextFind;
+                    finished = false;
+                } else {
+                    s->encoding = false;
+                    ++s->nextEncode;
+                }
+            }
+            if (finished)
+                b->done = true;
         }
-        m_jobDone.notify_all();
-        // The folder's next job may be waiting for this encoder.
-        if (b->lzx)
-            m_jobReady.notify_one();
+        if (finished)
+            m_jobDone.notify_all();
+        // The folder's next step may be waiting for this one.
+        if (lzx)
+            m_jobReady.notify_all();
     }
 }
 

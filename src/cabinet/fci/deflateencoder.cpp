@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "cabinet/fci/huffman.h"
@@ -21,6 +22,11 @@ constexpr uint32_t kPadding = kMaxMatch + 16;
 constexpr unsigned kLitLenSymbols = 286;
 constexpr unsigned kDistSymbols = 30;
 constexpr unsigned kCodeLenSymbols = 19;
+// A piece is split into two deflate blocks when that is cheaper, each half
+// again, so into at most 2^kSplitDepth blocks of at least kMinSplitBytes.
+constexpr unsigned kSplitDepth = 2;
+constexpr uint32_t kMinSplitBytes = 4096;
+constexpr double kSplitGain = 0;
 constexpr uint8_t kCodeLenOrder[kCodeLenSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
 
@@ -101,15 +107,16 @@ inline uint64_t load64(const uint8_t* p)
     return v;
 }
 
-inline uint32_t hash3(const uint8_t* p)
+// Hashes of the first three and four bytes of a little-endian word.
+inline uint32_t hash3(uint32_t word)
 {
     static_assert(std::endian::native == std::endian::little);
-    return ((load32(p) & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kHashBits);
+    return ((word & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
-inline uint32_t hash4(const uint8_t* p)
+inline uint32_t hash4(uint32_t word)
 {
-    return (load32(p) * 0x9E3779B1u) >> (32 - kHashBits);
+    return (word * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
 // Bytes p and q have in common, up to max; reads at most 7 bytes past max.
@@ -139,29 +146,48 @@ void deflateCodes(const uint8_t* lengths, unsigned count, uint16_t* codes)
     }
 }
 
+inline void store64(uint8_t* p, uint64_t v)
+{
+    std::memcpy(p, &v, 8);
+}
+
+// Bits are added to a 64-bit accumulator and flushed as whole bytes, each
+// flush storing eight bytes at once: one flush after at most 56 bits of
+// adds (a match's codes and extra bits take at most 48). The buffer needs
+// room for 8 bytes past the stream's end.
 class BitWriter {
 public:
     explicit BitWriter(uint8_t* out) : m_out(out) {}
-    // n <= 32
-    void put(uint32_t bits, unsigned n)
+    void add(uint64_t bits, unsigned n)
     {
-        m_acc |= uint64_t(bits) << m_count;
+        m_acc |= bits << m_count;
         m_count += n;
-        if (m_count >= 32) {
-            const uint32_t word = uint32_t(m_acc);
-            std::memcpy(m_out + m_len, &word, 4);
-            m_len += 4;
-            m_acc >>= 32;
-            m_count -= 32;
-        }
+    }
+    void flush()
+    {
+        store64(m_out + m_len, m_acc);
+        const unsigned bytes = m_count >> 3; // at most 7
+        m_len += bytes;
+        m_acc >>= 8 * bytes;
+        m_count &= 7;
+    }
+    // Pads to a byte boundary with zero bits and flushes.
+    void alignToByte()
+    {
+        m_count = (m_count + 7) & ~7u;
+        flush();
+    }
+    // After alignToByte(): n bytes as they are.
+    void copyBytes(const uint8_t* p, uint32_t n)
+    {
+        std::memcpy(m_out + m_len, p, n);
+        m_len += n;
     }
     uint32_t finish()
     {
-        while (m_count > 0) {
+        flush();
+        if (m_count)
             m_out[m_len++] = uint8_t(m_acc);
-            m_acc >>= 8;
-            m_count = m_count > 8 ? m_count - 8 : 0;
-        }
         return m_len;
     }
 
@@ -231,7 +257,7 @@ constexpr uint8_t kCodeLenExtra[kCodeLenSymbols] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0
 DeflateEncoder::~DeflateEncoder()
 {
     for (void* p : {static_cast<void*>(m_buf), static_cast<void*>(m_head), static_cast<void*>(m_head3),
-                    static_cast<void*>(m_prev), static_cast<void*>(m_syms)})
+                    static_cast<void*>(m_prev), static_cast<void*>(m_syms), static_cast<void*>(m_stream)})
         if (p)
             m_free(p);
 }
@@ -246,19 +272,71 @@ bool DeflateEncoder::init(PFNFCIALLOC alloc, PFNFCIFREE release, int level)
     m_nice = kLevels[level].nice;
     m_chain = kLevels[level].chain;
     m_buf = static_cast<uint8_t*>(alloc(kBufferSize + kPadding));
-    m_head = static_cast<uint32_t*>(alloc(sizeof(uint32_t) << kHashBits));
-    m_head3 = static_cast<uint32_t*>(alloc(sizeof(uint32_t) << kHashBits));
-    m_prev = static_cast<uint32_t*>(alloc(sizeof(uint32_t) * kBufferSize));
+    m_head = static_cast<uint16_t*>(alloc(sizeof(uint16_t) << kHashBits));
+    m_head3 = static_cast<uint16_t*>(alloc(sizeof(uint16_t) << kHashBits));
+    m_prev = static_cast<uint16_t*>(alloc(sizeof(uint16_t) * kWindow));
     m_syms = static_cast<Symbol*>(alloc(sizeof(Symbol) * (kMaxInput + 1)));
-    return m_buf && m_head && m_head3 && m_prev && m_syms;
+    m_stream = static_cast<uint8_t*>(alloc(bound(kMaxInput) + 8));
+    m_end = 0;
+    return m_buf && m_head && m_head3 && m_prev && m_syms && m_stream;
 }
 
-void DeflateEncoder::insert(uint32_t pos)
+// Positions are inserted in increasing order, each once, and only while
+// their four bytes are all data (pos + 4 <= end): a position nearer the end
+// could only be a candidate for the last two, which are too short to match,
+// and it is inserted by the next call that has it in its history. Table
+// entries are position + 1 in 16 bits (pos + 4 <= kBufferSize keeps them
+// below 65536). m_prev holds the distance to the position the head named
+// before, pos + 1 with none: a walk stops at a distance that reaches below
+// its window limit, and this one always does. Its ring of kWindow entries
+// is indexed by position: a position's entry is overwritten only by the
+// insertion kWindow later, which a search that can reach it has not made.
+[[gnu::always_inline]] inline void DeflateEncoder::insert(uint32_t pos)
 {
-    const uint32_t h = hash4(m_buf + pos);
-    m_prev[pos] = m_head[h];
-    m_head[h] = pos + 1;
-    m_head3[hash3(m_buf + pos)] = pos + 1;
+    const uint32_t word = load32(m_buf + pos);
+    const uint32_t h = hash4(word);
+    m_prev[pos & (kWindow - 1)] = uint16_t(pos + 1 - m_head[h]);
+    m_head[h] = uint16_t(pos + 1);
+    m_head3[hash3(word)] = uint16_t(pos + 1);
+}
+
+// Inserts the history positions not yet in the tables.
+void DeflateEncoder::insertHistory(uint32_t historyLen, uint32_t end)
+{
+    const uint32_t to = std::min(historyLen, end >= 3 ? end - 3 : 0);
+    uint32_t pos = m_inserted;
+    // A three-byte prefix is only looked up within kFarThree: positions
+    // farther back than that from the input need no entry in m_head3 (the
+    // newest one within reach is the same either way).
+    const uint32_t near = historyLen > kFarThree ? historyLen - kFarThree : 0;
+    for (; pos < std::min(to, near); ++pos) {
+        const uint32_t h = hash4(load32(m_buf + pos));
+        m_prev[pos & (kWindow - 1)] = uint16_t(pos + 1 - m_head[h]);
+        m_head[h] = uint16_t(pos + 1);
+    }
+    for (; pos < to; ++pos)
+        insert(pos);
+    m_inserted = std::max(m_inserted, to);
+}
+
+// Drops the first kWindow bytes: the tables then describe the rest of the
+// buffer moved to the front, as if those bytes had never been there.
+// Entries of dropped positions become 0 in the heads. m_prev needs no
+// change: its distances are relative, a distance into dropped bytes
+// reaches below any later search's window limit (pos - kWindow), which
+// cuts it as it cuts any too-old candidate, and a move by kWindow keeps
+// every position's place in the ring.
+void DeflateEncoder::slide()
+{
+    std::memmove(m_buf, m_buf + kWindow, m_end - kWindow);
+    const uint32_t entries = 1u << kHashBits;
+    for (uint32_t i = 0; i < entries; ++i)
+        m_head[i] = uint16_t(std::max<uint32_t>(m_head[i], kWindow) - kWindow);
+    for (uint32_t i = 0; i < entries; ++i)
+        m_head3[i] = uint16_t(std::max<uint32_t>(m_head3[i], kWindow) - kWindow);
+    m_inserted = m_inserted > kWindow ? m_inserted - kWindow : 0;
+    m_start -= kWindow;
+    m_end -= kWindow;
 }
 
 uint32_t DeflateEncoder::longestMatch(uint32_t pos, uint32_t end, uint32_t chain, uint32_t* dist) const
@@ -267,26 +345,27 @@ uint32_t DeflateEncoder::longestMatch(uint32_t pos, uint32_t end, uint32_t chain
     if (maxLen < kMinMatch)
         return 0;
     const uint8_t* p = m_buf + pos;
+    const uint32_t word = load32(p);
     const uint32_t limit = pos > kWindow ? pos - kWindow : 0;
     const uint32_t stop = std::min(m_nice, maxLen);
     uint32_t best = kMinMatch - 1;
     // A near three-byte match first: the chains only hold four-byte ones.
-    const uint32_t c3 = m_head3[hash3(p)];
-    if (c3 && pos - (c3 - 1) <= kFarThree && ((load32(m_buf + c3 - 1) ^ load32(p)) & 0xFFFFFFu) == 0) {
+    const uint32_t c3 = m_head3[hash3(word)];
+    if (c3 && pos - (c3 - 1) <= kFarThree && ((load32(m_buf + c3 - 1) ^ word) & 0xFFFFFFu) == 0) {
         best = commonLength(p, m_buf + c3 - 1, maxLen);
         *dist = pos - (c3 - 1);
         if (best >= stop)
             return best;
     }
-    uint32_t cand = m_head[hash4(p)];
-    while (cand && chain--) {
-        const uint32_t c = cand - 1;
-        if (c < limit)
-            break;
+    const uint32_t head = m_head[hash4(word)];
+    if (!head || head - 1 < limit)
+        return best >= kMinMatch ? best : 0;
+    uint32_t c = head - 1;
+    for (;;) {
         const uint8_t* q = m_buf + c;
         // The two bytes that would make it longer first, then the three a
         // match needs.
-        if (load16(q + best - 1) == load16(p + best - 1) && ((load32(q) ^ load32(p)) & 0xFFFFFFu) == 0) {
+        if (load16(q + best - 1) == load16(p + best - 1) && ((load32(q) ^ word) & 0xFFFFFFu) == 0) {
             const uint32_t len = commonLength(p, q, maxLen);
             if (len > best) {
                 best = len;
@@ -295,7 +374,12 @@ uint32_t DeflateEncoder::longestMatch(uint32_t pos, uint32_t end, uint32_t chain
                     break;
             }
         }
-        cand = m_prev[c];
+        if (--chain == 0)
+            break;
+        const uint32_t back = m_prev[c & (kWindow - 1)];
+        if (back > c - limit)
+            break;
+        c -= back;
     }
     return best >= kMinMatch ? best : 0;
 }
@@ -303,7 +387,7 @@ uint32_t DeflateEncoder::longestMatch(uint32_t pos, uint32_t end, uint32_t chain
 void DeflateEncoder::parse(uint32_t start, uint32_t end)
 {
     m_symCount = 0;
-    auto insertable = [end](uint32_t p) { return p + kMinMatch <= end; };
+    const uint32_t insertEnd = end >= 3 ? end - 3 : 0; // see insert()
     uint32_t pos = start;
     bool havePrev = false;
     uint32_t prevLen = 0, prevDist = 0;
@@ -315,14 +399,13 @@ void DeflateEncoder::parse(uint32_t start, uint32_t end)
             if (curLen == kMinMatch && curDist > kFarThree)
                 curLen = 0;
         }
-        if (insertable(pos))
+        if (pos < insertEnd)
             insert(pos);
         if (havePrev && prevLen >= kMinMatch && !betterMatch(curLen, curDist, prevLen, prevDist)) {
             m_syms[m_symCount++] = {uint16_t(prevLen), uint16_t(prevDist)};
             const uint32_t next = pos - 1 + prevLen;
-            for (uint32_t p = pos + 1; p < next; ++p)
-                if (insertable(p))
-                    insert(p);
+            for (uint32_t p = pos + 1; p < std::min(next, insertEnd); ++p)
+                insert(p);
             pos = next;
             havePrev = false;
             prevLen = 0;
@@ -337,8 +420,20 @@ void DeflateEncoder::parse(uint32_t start, uint32_t end)
     }
     if (havePrev)
         m_syms[m_symCount++] = {m_buf[pos - 1], 0};
+    m_inserted = std::max(m_inserted, insertEnd);
 }
 
+// Both ways to fill the tables give the same matches for every position of
+// the input. A fresh start inserts the history's positions in order; a
+// slide keeps the tables of the previous call, whose positions were
+// inserted in the same order, each once, and are the history's positions
+// plus older ones: a head then names the newest position of its hash
+// within the buffer in both cases (older ones are 0 after the slide), and
+// a chain walked from it lists the same positions until it reaches below
+// the window limit, where the walk stops either way. The few positions the
+// previous call left out at its end (see insert()) are inserted now, as a
+// fresh start would insert them. The tables slide by a whole window only
+// (the previous history was empty or full), so the ring keeps its places.
 uint32_t DeflateEncoder::encode(const uint8_t* history, uint32_t historyLen, const uint8_t* in,
                                 uint32_t inLen, uint8_t* out, bool* stored)
 {
@@ -347,97 +442,374 @@ uint32_t DeflateEncoder::encode(const uint8_t* history, uint32_t historyLen, con
         historyLen = kMaxHistory;
     }
     inLen = std::min(inLen, kMaxInput);
+    const bool follows = historyLen && (m_start == 0 || m_start == kWindow) &&
+                         m_end - m_start == historyLen &&
+                         std::memcmp(m_buf + m_start, history, historyLen) == 0;
+    if (follows) {
+        if (m_start)
+            slide();
+    } else {
+        std::memset(m_head, 0, sizeof(uint16_t) << kHashBits);
+        std::memset(m_head3, 0, sizeof(uint16_t) << kHashBits);
+        m_inserted = 0;
+        if (historyLen)
+            std::memcpy(m_buf, history, historyLen);
+    }
     const uint32_t end = historyLen + inLen;
-    if (historyLen)
-        std::memcpy(m_buf, history, historyLen);
     if (inLen)
         std::memcpy(m_buf + historyLen, in, inLen);
     std::memset(m_buf + end, 0, kPadding);
-    std::memset(m_head, 0, sizeof(uint32_t) << kHashBits);
-    std::memset(m_head3, 0, sizeof(uint32_t) << kHashBits);
-    for (uint32_t p = 0; p < historyLen && p + kMinMatch <= end; ++p)
-        insert(p);
+    insertHistory(historyLen, end);
     parse(historyLen, end);
+    m_start = historyLen;
+    m_end = end;
     return write(m_buf + historyLen, inLen, out, stored);
 }
 
-uint32_t DeflateEncoder::write(const uint8_t* in, uint32_t inLen, uint8_t* out, bool* stored)
+namespace {
+
+// Code lengths for freq[0..count) no longer than maxLength, as
+// huffman::buildLengths gives them, but faster for the common case: an
+// unlimited minimum-redundancy code computed in place over the sorted
+// weights (Moffat and Katajainen), used when its longest code fits, which
+// makes it as cheap as any code that fits. Otherwise package-merge.
+void buildLengths(const uint32_t* freq, unsigned count, unsigned maxLength, uint8_t* lengths)
 {
-    uint32_t litFreq[kLitLenSymbols] = {};
-    uint32_t distFreq[kDistSymbols] = {};
+    uint32_t keys[kLitLenSymbols]; // frequency << 9 | symbol, sorted
+    static_assert(kLitLenSymbols <= 512 && DeflateEncoder::kMaxInput < (1u << 22));
+    unsigned n = 0;
+    for (unsigned s = 0; s < count; ++s)
+        if (freq[s])
+            keys[n++] = freq[s] << 9 | s;
+    if (n < 2) {
+        huffman::buildLengths(freq, count, maxLength, lengths);
+        return;
+    }
+    std::sort(keys, keys + n);
+    uint32_t a[kLitLenSymbols];
+    for (unsigned i = 0; i < n; ++i)
+        a[i] = keys[i] >> 9;
+    // Pairing: a[next] becomes an internal node's weight, and a merged
+    // node's slot the index of its parent.
+    unsigned root = 0, leaf = 2;
+    a[0] += a[1];
+    for (unsigned next = 1; next < n - 1; ++next) {
+        if (leaf >= n || a[root] < a[leaf]) {
+            a[next] = a[root];
+            a[root++] = next;
+        } else {
+            a[next] = a[leaf++];
+        }
+        if (leaf >= n || (root < next && a[root] < a[leaf])) {
+            a[next] += a[root];
+            a[root++] = next;
+        } else {
+            a[next] += a[leaf++];
+        }
+    }
+    // Internal nodes' depths, then leaves' depths from the count of
+    // internal nodes at each depth.
+    a[n - 2] = 0;
+    for (unsigned next = n - 2; next-- > 0;)
+        a[next] = a[a[next]] + 1;
+    int internal = int(n) - 2;
+    unsigned next = n;
+    unsigned available = 1, depth = 0;
+    while (available > 0) {
+        unsigned usedHere = 0;
+        while (internal >= 0 && a[internal] == depth) {
+            ++usedHere;
+            --internal;
+        }
+        while (available > usedHere) {
+            a[--next] = depth;
+            --available;
+        }
+        available = 2 * usedHere;
+        ++depth;
+    }
+    if (a[0] > maxLength) {
+        huffman::buildLengths(freq, count, maxLength, lengths);
+        return;
+    }
+    std::fill(lengths, lengths + count, uint8_t(0));
+    for (unsigned i = 0; i < n; ++i)
+        lengths[keys[i] & 511] = uint8_t(a[i]);
+}
+
+// One deflate block for a run of parsed symbols: its frequencies, its
+// dynamic code and what each block type would cost.
+struct BlockPlan {
+    uint32_t from = 0, to = 0;     // symbols
+    uint32_t inFrom = 0, inTo = 0; // the input bytes they stand for
+    uint32_t litFreq[kLitLenSymbols];
+    uint32_t distFreq[kDistSymbols];
     uint64_t extraBits = 0;
-    for (uint32_t i = 0; i < m_symCount; ++i) {
-        const Symbol s = m_syms[i];
+    uint8_t litLens[kLitLenSymbols];
+    uint8_t distLens[kDistSymbols];
+    unsigned nlit = 0, ndist = 0, nclen = 0, itemCount = 0;
+    RleItem items[kLitLenSymbols + kDistSymbols];
+    uint32_t clFreq[kCodeLenSymbols];
+    uint8_t clLens[kCodeLenSymbols];
+    uint64_t dynamicBits = 0, fixedBits = 0; // with the 3 header bits
+    bool stored = false, dynamic = false;    // the cheapest type
+
+    // A stored block at its largest: header bits, padding, LEN and NLEN.
+    uint64_t storedBits() const { return 3 + 7 + 32 + 8 * uint64_t(inTo - inFrom); }
+    uint64_t bits() const { return stored ? storedBits() : std::min(dynamicBits, fixedBits); }
+};
+
+constexpr uint8_t kFixedLit[288] = {
+#define R16(x) x, x, x, x, x, x, x, x, x, x, x, x, x, x, x, x
+    R16(8), R16(8), R16(8), R16(8), R16(8), R16(8), R16(8), R16(8), R16(8), R16(9), R16(9),
+    R16(9), R16(9), R16(9), R16(9), R16(9), R16(7), 7,      7,      7,      7,      7,
+    7,      7,      7,      8,      8,      8,      8,      8,      8,      8,      8,
+#undef R16
+};
+constexpr uint8_t kFixedDist[kDistSymbols] = {5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5,
+                                              5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5};
+
+// Counts the symbols [plan.from, plan.to) into the plan's frequencies.
+template <typename Sym> void countSymbols(const Sym* syms, BlockPlan& plan)
+{
+    std::fill(plan.litFreq, plan.litFreq + kLitLenSymbols, 0);
+    std::fill(plan.distFreq, plan.distFreq + kDistSymbols, 0);
+    uint64_t extraBits = 0;
+    for (uint32_t i = plan.from; i < plan.to; ++i) {
+        const Sym s = syms[i];
         if (!s.dist) {
-            ++litFreq[s.litLen];
+            ++plan.litFreq[s.litLen];
             continue;
         }
-        ++litFreq[kLengths.symbol[s.litLen]];
+        ++plan.litFreq[kLengths.symbol[s.litLen]];
         extraBits += kLengths.extraBits[s.litLen];
         unsigned sym, bits;
         uint32_t value;
         distanceCode(s.dist, &sym, &bits, &value);
-        ++distFreq[sym];
+        ++plan.distFreq[sym];
         extraBits += bits;
     }
-    litFreq[256] = 1;
+    plan.litFreq[256] = 1;
+    plan.extraBits = extraBits;
+}
 
-    // Dynamic: the cheapest code for these frequencies, at least two codes
-    // per tree as every decoder accepts.
-    uint8_t litLens[kLitLenSymbols];
-    uint8_t distLens[kDistSymbols];
+// The dynamic code for the plan's frequencies, the cost of each block type
+// and the cheapest one.
+void buildPlan(BlockPlan& plan)
+{
+    // The cheapest code for these frequencies, at least two codes per tree
+    // as every decoder accepts.
     uint32_t distForTree[kDistSymbols];
-    std::memcpy(distForTree, distFreq, sizeof distFreq);
+    std::memcpy(distForTree, plan.distFreq, sizeof distForTree);
     if (std::count_if(distForTree, distForTree + kDistSymbols, [](uint32_t f) { return f != 0; }) == 0)
         distForTree[0] = 1;
-    huffman::buildLengths(litFreq, kLitLenSymbols, 15, litLens);
-    huffman::buildLengths(distForTree, kDistSymbols, 15, distLens);
+    buildLengths(plan.litFreq, kLitLenSymbols, 15, plan.litLens);
+    buildLengths(distForTree, kDistSymbols, 15, plan.distLens);
     unsigned nlit = kLitLenSymbols;
-    while (nlit > 257 && litLens[nlit - 1] == 0)
+    while (nlit > 257 && plan.litLens[nlit - 1] == 0)
         --nlit;
     unsigned ndist = kDistSymbols;
-    while (ndist > 1 && distLens[ndist - 1] == 0)
+    while (ndist > 1 && plan.distLens[ndist - 1] == 0)
         --ndist;
     uint8_t allLens[kLitLenSymbols + kDistSymbols];
-    std::memcpy(allLens, litLens, nlit);
-    std::memcpy(allLens + nlit, distLens, ndist);
-    RleItem items[kLitLenSymbols + kDistSymbols];
-    const unsigned itemCount = runLengths(allLens, nlit + ndist, items);
-    uint32_t clFreq[kCodeLenSymbols] = {};
-    for (unsigned i = 0; i < itemCount; ++i)
-        ++clFreq[items[i].symbol];
-    uint8_t clLens[kCodeLenSymbols];
-    huffman::buildLengths(clFreq, kCodeLenSymbols, 7, clLens);
+    std::memcpy(allLens, plan.litLens, nlit);
+    std::memcpy(allLens + nlit, plan.distLens, ndist);
+    plan.nlit = nlit;
+    plan.ndist = ndist;
+    plan.itemCount = runLengths(allLens, nlit + ndist, plan.items);
+    std::fill(plan.clFreq, plan.clFreq + kCodeLenSymbols, 0);
+    for (unsigned i = 0; i < plan.itemCount; ++i)
+        ++plan.clFreq[plan.items[i].symbol];
+    buildLengths(plan.clFreq, kCodeLenSymbols, 7, plan.clLens);
     unsigned nclen = kCodeLenSymbols;
-    while (nclen > 4 && clLens[kCodeLenOrder[nclen - 1]] == 0)
+    while (nclen > 4 && plan.clLens[kCodeLenOrder[nclen - 1]] == 0)
         --nclen;
+    plan.nclen = nclen;
 
-    uint64_t dynamicBits = 3 + 5 + 5 + 4 + 3 * nclen + extraBits;
+    uint64_t dynamicBits = 3 + 5 + 5 + 4 + 3 * nclen + plan.extraBits;
     for (unsigned i = 0; i < kCodeLenSymbols; ++i)
-        dynamicBits += uint64_t(clFreq[i]) * (clLens[i] + kCodeLenExtra[i]);
-    for (unsigned i = 0; i < kLitLenSymbols; ++i)
-        dynamicBits += uint64_t(litFreq[i]) * litLens[i];
-    for (unsigned i = 0; i < kDistSymbols; ++i)
-        dynamicBits += uint64_t(distFreq[i]) * distLens[i];
+        dynamicBits += uint64_t(plan.clFreq[i]) * (plan.clLens[i] + kCodeLenExtra[i]);
+    uint64_t fixedBits = 3 + plan.extraBits;
+    for (unsigned i = 0; i < kLitLenSymbols; ++i) {
+        dynamicBits += uint64_t(plan.litFreq[i]) * plan.litLens[i];
+        fixedBits += uint64_t(plan.litFreq[i]) * kFixedLit[i];
+    }
+    for (unsigned i = 0; i < kDistSymbols; ++i) {
+        dynamicBits += uint64_t(plan.distFreq[i]) * plan.distLens[i];
+        fixedBits += uint64_t(plan.distFreq[i]) * kFixedDist[i];
+    }
+    plan.dynamicBits = dynamicBits;
+    plan.fixedBits = fixedBits;
+    plan.dynamic = dynamicBits <= fixedBits;
+    plan.stored = plan.storedBits() < std::min(dynamicBits, fixedBits);
+}
 
-    uint8_t fixedLit[288];
-    uint8_t fixedDist[kDistSymbols];
-    std::fill(fixedLit, fixedLit + 144, 8);
-    std::fill(fixedLit + 144, fixedLit + 256, 9);
-    std::fill(fixedLit + 256, fixedLit + 280, 7);
-    std::fill(fixedLit + 280, fixedLit + 288, 8);
-    std::fill(fixedDist, fixedDist + kDistSymbols, 5);
-    uint64_t fixedBits = 3 + extraBits;
-    for (unsigned i = 0; i < kLitLenSymbols; ++i)
-        fixedBits += uint64_t(litFreq[i]) * fixedLit[i];
-    for (unsigned i = 0; i < kDistSymbols; ++i)
-        fixedBits += uint64_t(distFreq[i]) * 5;
+// Writes the plan's block.
+template <typename Sym>
+void writeBlock(BitWriter& w, const BlockPlan& plan, const Sym* syms, const uint8_t* in, bool last)
+{
+    if (plan.stored) {
+        const uint32_t n = plan.inTo - plan.inFrom;
+        w.add(last ? 1 : 0, 3); // BTYPE=00
+        w.alignToByte();
+        w.add(n | uint32_t(~n & 0xFFFFu) << 16, 32);
+        w.flush();
+        w.copyBytes(in + plan.inFrom, n);
+        return;
+    }
+    const uint8_t* lens = plan.dynamic ? plan.litLens : kFixedLit;
+    const uint8_t* dlens = plan.dynamic ? plan.distLens : kFixedDist;
+    uint16_t litCodes[288];
+    uint16_t distCodes[kDistSymbols];
+    deflateCodes(lens, plan.dynamic ? kLitLenSymbols : 288, litCodes);
+    deflateCodes(dlens, kDistSymbols, distCodes);
 
-    const uint64_t dynamicBytes = (dynamicBits + 7) / 8;
-    const uint64_t fixedBytes = (fixedBits + 7) / 8;
-    const uint64_t storedBytes = uint64_t(inLen) + 5;
+    w.add(last ? 1 : 0, 1);
+    if (plan.dynamic) {
+        w.add(2, 2);
+        w.add(plan.nlit - 257, 5);
+        w.add(plan.ndist - 1, 5);
+        w.add(plan.nclen - 4, 4);
+        w.flush();
+        for (unsigned i = 0; i < plan.nclen; ++i) {
+            w.add(plan.clLens[kCodeLenOrder[i]], 3);
+            w.flush();
+        }
+        uint16_t clCodes[kCodeLenSymbols];
+        deflateCodes(plan.clLens, kCodeLenSymbols, clCodes);
+        for (unsigned i = 0; i < plan.itemCount; ++i) {
+            const RleItem it = plan.items[i];
+            w.add(clCodes[it.symbol], plan.clLens[it.symbol]);
+            w.add(it.extra, kCodeLenExtra[it.symbol]);
+            w.flush();
+        }
+    } else {
+        w.add(1, 2);
+    }
+    // Each length's code and extra bits as one field.
+    uint32_t lengthBits[kMaxMatch + 1];
+    uint8_t lengthCount[kMaxMatch + 1];
+    for (uint32_t len = kMinMatch; len <= kMaxMatch; ++len) {
+        const unsigned sym = kLengths.symbol[len];
+        lengthBits[len] = litCodes[sym] | uint32_t(kLengths.extraValue[len]) << lens[sym];
+        lengthCount[len] = uint8_t(lens[sym] + kLengths.extraBits[len]);
+    }
+    for (uint32_t i = plan.from; i < plan.to; ++i) {
+        const Sym s = syms[i];
+        if (!s.dist) {
+            w.add(litCodes[s.litLen], lens[s.litLen]);
+        } else {
+            unsigned dsym, bits;
+            uint32_t value;
+            distanceCode(s.dist, &dsym, &bits, &value);
+            w.add(lengthBits[s.litLen], lengthCount[s.litLen]);
+            w.add(distCodes[dsym] | uint64_t(value) << dlens[dsym], dlens[dsym] + bits);
+        }
+        w.flush();
+    }
+    w.add(litCodes[256], lens[256]);
+    w.flush();
+}
 
-    if (storedBytes < dynamicBytes && storedBytes < fixedBytes) {
+// About what the plan's block would cost, from its frequencies alone: the
+// fixed and stored costs exactly, the dynamic one from the entropy of the
+// symbols and a few bits per code length sent.
+double estimateBits(const BlockPlan& plan)
+{
+    double entropy = 0;
+    uint32_t lits = 0, dists = 0, usedSymbols = 0;
+    uint64_t fixedBits = 3 + plan.extraBits;
+    for (unsigned i = 0; i < kLitLenSymbols; ++i) {
+        const uint32_t f = plan.litFreq[i];
+        fixedBits += uint64_t(f) * kFixedLit[i];
+        if (f) {
+            entropy -= f * std::log2(double(f));
+            lits += f;
+            ++usedSymbols;
+        }
+    }
+    for (unsigned i = 0; i < kDistSymbols; ++i) {
+        const uint32_t f = plan.distFreq[i];
+        fixedBits += uint64_t(f) * kFixedDist[i];
+        if (f) {
+            entropy -= f * std::log2(double(f));
+            dists += f;
+            ++usedSymbols;
+        }
+    }
+    entropy += lits * std::log2(double(lits));
+    if (dists)
+        entropy += dists * std::log2(double(dists));
+    const double dynamicBits = entropy + double(plan.extraBits) + 17 + 3 * 19 + 4.0 * usedSymbols;
+    return std::min({dynamicBits, double(fixedBits), double(plan.storedBits())});
+}
+
+// The blocks for the plan's symbols (counted): the plan as one block, or,
+// when two blocks for its halves (by input) cost less, each half chosen the
+// same way, `depth` times at most. Halves are costed exactly (built) only
+// when an estimate says they save kSplitGain bits; the choice is then made
+// by the exact costs. Appends the blocks to blocks[*count] on, built, and
+// returns their bits.
+template <typename Sym>
+uint64_t chooseBlocks(const Sym* syms, BlockPlan& plan, bool built, unsigned depth, BlockPlan* blocks,
+                      unsigned* count)
+{
+    const uint32_t bytes = plan.inTo - plan.inFrom;
+    BlockPlan halves[2];
+    BlockPlan& left = halves[0];
+    BlockPlan& right = halves[1];
+    bool split = depth > 0 && bytes >= 2 * kMinSplitBytes;
+    if (split) {
+        left.from = plan.from;
+        left.inFrom = plan.inFrom;
+        uint32_t at = plan.from, inAt = plan.inFrom;
+        while (at < plan.to && inAt - plan.inFrom < bytes / 2) {
+            inAt += syms[at].dist ? syms[at].litLen : 1;
+            ++at;
+        }
+        left.to = right.from = at;
+        left.inTo = right.inFrom = inAt;
+        right.to = plan.to;
+        right.inTo = plan.inTo;
+        countSymbols(syms, left);
+        for (unsigned i = 0; i < kLitLenSymbols; ++i)
+            right.litFreq[i] = plan.litFreq[i] - left.litFreq[i];
+        for (unsigned i = 0; i < kDistSymbols; ++i)
+            right.distFreq[i] = plan.distFreq[i] - left.distFreq[i];
+        right.litFreq[256] = 1;
+        right.extraBits = plan.extraBits - left.extraBits;
+        split = estimateBits(plan) - estimateBits(left) - estimateBits(right) > kSplitGain;
+    }
+    if (!built)
+        buildPlan(plan);
+    if (split) {
+        buildPlan(left);
+        buildPlan(right);
+        split = left.bits() + right.bits() < plan.bits();
+    }
+    if (!split) {
+        blocks[(*count)++] = plan;
+        return plan.bits();
+    }
+    const uint64_t bits = chooseBlocks(syms, left, true, depth - 1, blocks, count);
+    return bits + chooseBlocks(syms, right, true, depth - 1, blocks, count);
+}
+
+} // namespace
+
+uint32_t DeflateEncoder::write(const uint8_t* in, uint32_t inLen, uint8_t* out, bool* stored)
+{
+    BlockPlan whole;
+    whole.to = m_symCount;
+    whole.inTo = inLen;
+    countSymbols(m_syms, whole);
+    BlockPlan blocks[1u << kSplitDepth];
+    unsigned count = 0;
+    const uint64_t bits = chooseBlocks(m_syms, whole, false, kSplitDepth, blocks, &count);
+
+    // One stored block when that is smaller, or as small as the input
+    // allows: the stream never exceeds bound(inLen).
+    if (uint64_t(inLen) + 5 < (bits + 7) / 8) {
         if (stored)
             *stored = true;
         // BFINAL=1, BTYPE=00, padding; then LEN and NLEN.
@@ -452,54 +824,14 @@ uint32_t DeflateEncoder::write(const uint8_t* in, uint32_t inLen, uint8_t* out, 
     }
     if (stored)
         *stored = false;
-
-    const bool useDynamic = dynamicBytes <= fixedBytes;
-    const uint8_t* lens = useDynamic ? litLens : fixedLit;
-    const uint8_t* dlens = useDynamic ? distLens : fixedDist;
-    uint16_t litCodes[288];
-    uint16_t distCodes[kDistSymbols];
-    deflateCodes(lens, useDynamic ? kLitLenSymbols : 288, litCodes);
-    deflateCodes(dlens, kDistSymbols, distCodes);
-
-    BitWriter w(out);
-    w.put(1, 1);
-    if (useDynamic) {
-        w.put(2, 2);
-        w.put(nlit - 257, 5);
-        w.put(ndist - 1, 5);
-        w.put(nclen - 4, 4);
-        for (unsigned i = 0; i < nclen; ++i)
-            w.put(clLens[kCodeLenOrder[i]], 3);
-        uint16_t clCodes[kCodeLenSymbols];
-        deflateCodes(clLens, kCodeLenSymbols, clCodes);
-        for (unsigned i = 0; i < itemCount; ++i) {
-            const RleItem it = items[i];
-            w.put(clCodes[it.symbol], clLens[it.symbol]);
-            if (kCodeLenExtra[it.symbol])
-                w.put(it.extra, kCodeLenExtra[it.symbol]);
-        }
-    } else {
-        w.put(1, 2);
-    }
-    for (uint32_t i = 0; i < m_symCount; ++i) {
-        const Symbol s = m_syms[i];
-        if (!s.dist) {
-            w.put(litCodes[s.litLen], lens[s.litLen]);
-            continue;
-        }
-        const unsigned lsym = kLengths.symbol[s.litLen];
-        w.put(litCodes[lsym], lens[lsym]);
-        if (kLengths.extraBits[s.litLen])
-            w.put(kLengths.extraValue[s.litLen], kLengths.extraBits[s.litLen]);
-        unsigned dsym, bits;
-        uint32_t value;
-        distanceCode(s.dist, &dsym, &bits, &value);
-        w.put(distCodes[dsym], dlens[dsym]);
-        if (bits)
-            w.put(value, bits);
-    }
-    w.put(litCodes[256], lens[256]);
-    return w.finish();
+    // Written to m_stream, then copied out: the bit writer stores past the
+    // end and `out` has room only for the stream.
+    BitWriter w(m_stream);
+    for (unsigned i = 0; i < count; ++i)
+        writeBlock(w, blocks[i], m_syms, in, i + 1 == count);
+    const uint32_t length = w.finish();
+    std::memcpy(out, m_stream, length);
+    return length;
 }
 
 } // namespace ravelin::fci

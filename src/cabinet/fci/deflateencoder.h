@@ -14,10 +14,16 @@
 // Matches come from hash chains over four-byte prefixes, plus the newest
 // position of each three-byte prefix for short near matches, with a lazy
 // parse that weighs length against distance; a level trades chain length
-// for speed. This finder is kept apart
-// from the LZX one on purpose: a 64 KiB search space and a few dozen
-// candidates per position are all deflate can use, and its tables are small
-// enough to be rebuilt for every piece. The code lengths come from the
+// for speed. This finder is kept apart from the LZX one on purpose: a
+// 64 KiB search space and a few dozen candidates per position are all
+// deflate can use, and its tables (positions and distances of 16 bits) are
+// small enough to be rebuilt for a piece.
+//
+// They are rebuilt only when needed: when a call's history is exactly the
+// previous call's input (the next piece of the same data, as MSZIP cuts a
+// folder), the encoder keeps its tables and slides them by the previous
+// history instead of inserting the history again. The output is the same
+// bytes either way (see encode()). The code lengths come from the
 // codec-neutral Huffman builder.
 //
 // One encoder compresses one piece at a time (not thread-safe); separate
@@ -45,7 +51,7 @@ public:
     DeflateEncoder(const DeflateEncoder&) = delete;
     DeflateEncoder& operator=(const DeflateEncoder&) = delete;
 
-    // Allocates the tables (about 0.6 MB) through `alloc` and keeps `release`
+    // Allocates the tables (about 0.4 MB) through `alloc` and keeps `release`
     // for them. Level is clamped to [kMinLevel, kMaxLevel]. False when memory
     // ran out.
     bool init(PFNFCIALLOC alloc, PFNFCIFREE release, int level = kDefaultLevel);
@@ -54,7 +60,8 @@ public:
     // which has room for bound(inLen) bytes; returns the bytes written.
     // Requires inLen <= kMaxInput; of a longer history only the last
     // kMaxHistory bytes are used. *stored, when given, tells whether the
-    // block was stored.
+    // block was stored. Faster when the history is the previous call's
+    // input; the result never depends on what was compressed before.
     uint32_t encode(const uint8_t* history, uint32_t historyLen, const uint8_t* in, uint32_t inLen,
                     uint8_t* out, bool* stored = nullptr);
 
@@ -66,17 +73,28 @@ private:
 
     uint32_t longestMatch(uint32_t pos, uint32_t end, uint32_t chain, uint32_t* dist) const;
     void insert(uint32_t pos);
+    void insertHistory(uint32_t historyLen, uint32_t end);
+    void slide();
     void parse(uint32_t start, uint32_t end);
     uint32_t write(const uint8_t* in, uint32_t inLen, uint8_t* out, bool* stored);
 
     PFNFCIALLOC m_alloc = nullptr;
     PFNFCIFREE m_free = nullptr;
     uint8_t* m_buf = nullptr;    // history then input, then zero padding
-    uint32_t* m_head = nullptr;  // newest position + 1 per four-byte hash, 0 for none
-    uint32_t* m_head3 = nullptr; // newest position + 1 per three-byte hash, 0 for none
-    uint32_t* m_prev = nullptr;  // the position + 1 before each one with its four-byte hash
+    uint16_t* m_head = nullptr;  // newest position + 1 per four-byte hash, 0 for none
+    uint16_t* m_head3 = nullptr; // newest position + 1 per three-byte hash, 0 for none
+    // Per position (a ring of kWindow), how far back the one before it with
+    // its four-byte hash is (see insert()).
+    uint16_t* m_prev = nullptr;
     Symbol* m_syms = nullptr;
+    uint8_t* m_stream = nullptr; // a dynamic or fixed block as it is written
     uint32_t m_symCount = 0;
+    // What the tables hold: m_buf[0..m_end) with the last call's input from
+    // m_start on and every position below m_inserted inserted; m_end is 0
+    // in a fresh encoder.
+    uint32_t m_start = 0;
+    uint32_t m_end = 0;
+    uint32_t m_inserted = 0;
     uint32_t m_chain = 0; // candidates tried per position
     uint32_t m_nice = 0;  // a match this long ends the search
     uint32_t m_lazy = 0;  // a match this long is taken without looking one ahead

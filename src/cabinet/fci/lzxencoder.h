@@ -127,17 +127,37 @@ public:
     // of frames.
     uint32_t encode(const uint8_t* in, uint32_t size, uint8_t* const* out, uint32_t* frameBytes);
 
+    // encode() in two steps, which two threads may run at once: the match
+    // search of one call and the parse and output of the call before it.
+    // findMatches() takes the call's bytes (as encode()), encodeFound() then
+    // writes the oldest found call's frames (returns as encode()). Each step
+    // runs in call order; at most kFoundCalls calls may be found and not yet
+    // encoded. findMatches() must not overlap encodeFound() when
+    // findMovesBytes(size) is true: the search then moves the window's bytes.
+    static constexpr uint32_t kFoundCalls = 2;
+    void findMatches(const uint8_t* in, uint32_t size);
+    uint32_t encodeFound(uint8_t* const* out, uint32_t* frameBytes);
+    bool findMovesBytes(uint32_t size) const;
+
 private:
     struct Node;
+    struct Reps;
+    // The finder's answers for one call: per position its first entry in
+    // `matches` (and one more entry for the end).
+    struct Found {
+        uint32_t* matchIndex = nullptr;
+        Match* matches = nullptr;
+        uint32_t size = 0;
+    };
     struct Item;
     struct Section;
     struct Costs;
     struct Stats;
 
     void translateE8(uint8_t* data, uint32_t size, uint32_t offset) const;
-    void collectMatches(uint32_t size);
-    void parse(uint32_t from, uint32_t to, const Costs& costs, uint32_t* r, uint32_t* itemCount);
-    uint32_t matchCost(const Costs& c, uint32_t slot, uint32_t length) const;
+    void collectMatches(uint32_t size, Found& g);
+    void parse(const Found& g, uint32_t from, uint32_t to, const Costs& costs, uint32_t* r,
+               uint32_t* itemCount);
 
     PFNFCIALLOC m_alloc = nullptr;
     PFNFCIFREE m_free = nullptr;
@@ -145,7 +165,15 @@ private:
     uint32_t m_mainSymbols = 0; // 256 + 8 * position slots
     MatchFinder m_finder;
 
-    // Folder state.
+    // Folder state of the search step.
+    uint32_t m_foundCalls = 0;  // calls found since reset()
+    uint32_t m_findFrames = 0;  // frames found since reset()
+    uint32_t m_findOffset = 0;  // folder offset of the next frame to search
+    uint8_t* m_frame = nullptr; // the call's frames after E8 translation
+    Found m_found[kFoundCalls];
+
+    // Folder state of the encoding step.
+    uint32_t m_encodedCalls = 0;
     uint32_t m_frames = 0; // frames encoded since reset()
     uint32_t m_offset = 0; // folder offset of the next frame
     uint32_t m_r[3] = {1, 1, 1};
@@ -162,11 +190,9 @@ private:
     bool m_haveModel = false;
     bool m_modelAlignedUsed = false;
 
-    // Work areas for one call.
-    uint8_t* m_frame = nullptr;       // the frames after E8 translation
-    uint32_t* m_matchIndex = nullptr; // per position: its first entry in m_matches
-    Match* m_matches = nullptr;
+    // Work areas of the encoding step.
     Node* m_nodes = nullptr;  // one frame's shortest-path nodes
+    Reps* m_reps = nullptr;   // and their repeated offsets
     Item* m_items = nullptr;  // the parse, frame after frame
     Stats* m_stats = nullptr; // symbol counts per frame
 };

@@ -36,10 +36,8 @@ MatchFinder::~MatchFinder()
             m_free(m_head);
         if (m_near)
             m_free(m_near);
-        if (m_left)
-            m_free(m_left);
-        if (m_right)
-            m_free(m_right);
+        if (m_links)
+            m_free(m_links);
         if (m_buf)
             m_free(m_buf);
     }
@@ -68,10 +66,9 @@ bool MatchFinder::init(const Params& p, PFNFCIALLOC alloc, PFNFCIFREE release)
     m_bufSize = bufferSizeFor(p.windowBits);
     m_head = static_cast<uint32_t*>(alloc(uint32_t(sizeof(uint32_t) << m_hashBits)));
     m_near = static_cast<uint32_t*>(alloc(uint32_t(sizeof(uint32_t) << kNearBits)));
-    m_left = static_cast<uint32_t*>(alloc(window * uint32_t(sizeof(uint32_t))));
-    m_right = static_cast<uint32_t*>(alloc(window * uint32_t(sizeof(uint32_t))));
+    m_links = static_cast<uint32_t*>(alloc(2 * window * uint32_t(sizeof(uint32_t))));
     m_buf = static_cast<uint8_t*>(alloc(m_bufSize + kReadSlack));
-    if (!m_head || !m_near || !m_left || !m_right || !m_buf)
+    if (!m_head || !m_near || !m_links || !m_buf)
         return false;
     reset();
     return true;
@@ -96,7 +93,7 @@ uint32_t MatchFinder::appendRoom() const
 
 void MatchFinder::append(const uint8_t* bytes, uint32_t count)
 {
-    if (m_end - m_bufStart + count > m_bufSize) {
+    if (appendMoves(count)) {
         // Keep the window before the oldest position still to be searched or
         // inserted; everything older can no longer be matched.
         const uint32_t oldest = std::min(m_pos, m_inserted);
@@ -119,6 +116,26 @@ uint32_t MatchFinder::hash(const uint8_t* p) const
     return (le32(p) * 2654435761u) >> (32 - m_hashBits);
 }
 
+// What the next positions' walks start with is most likely not in the
+// cache: ask for it while this position's tree is walked. The heads two
+// positions on; the root one position on (its head was asked for by the
+// previous call), its links and its bytes; the three-byte head.
+void MatchFinder::prefetchAhead(uint32_t pos) const
+{
+    const uint32_t avail = m_end - pos;
+    const uint8_t* p = m_buf + (pos - m_bufStart);
+    if (avail < 5)
+        return;
+    if (avail >= 6)
+        __builtin_prefetch(&m_head[hash(p + 2)]);
+    const uint32_t root = m_head[hash(p + 1)];
+    if (root >= m_bufStart && pos + 1 - root <= m_params.maxDistance) {
+        __builtin_prefetch(left(root));
+        __builtin_prefetch(m_buf + (root - m_bufStart));
+    }
+    __builtin_prefetch(&m_near[nearHash(p + 1)]);
+}
+
 void MatchFinder::catchUp()
 {
     while (m_inserted < m_pos && m_end - m_inserted >= m_params.niceLength) {
@@ -138,14 +155,17 @@ uint32_t MatchFinder::insert(uint32_t pos, Match* out)
     const uint32_t h = hash(p);
     uint32_t cur = m_head[h];
     m_head[h] = pos;
-    uint32_t* smaller = &m_left[pos & m_mask];
-    uint32_t* larger = &m_right[pos & m_mask];
+    uint32_t* smaller = left(pos);
+    uint32_t* larger = right(pos);
     uint32_t lenSmaller = 0, lenLarger = 0, best = kMinMatch - 1, n = 0;
     for (uint32_t depth = m_params.depth;; --depth) {
         if (pos - cur > m_params.maxDistance || depth == 0) {
             *smaller = *larger = 0;
             break;
         }
+        // The node's links are needed next: fetch them while its bytes are
+        // compared, so that the two cache misses overlap.
+        __builtin_prefetch(left(cur));
         const uint8_t* c = m_buf + (cur - m_bufStart);
         const uint32_t len = MatchFinder::commonLength(c, p, std::min(lenSmaller, lenLarger), treeLimit);
         if (len > best) {
@@ -154,18 +174,18 @@ uint32_t MatchFinder::insert(uint32_t pos, Match* out)
                 out[n++] = {len, pos - cur};
         }
         if (len >= treeLimit) {
-            *smaller = m_left[cur & m_mask];
-            *larger = m_right[cur & m_mask];
+            *smaller = *left(cur);
+            *larger = *right(cur);
             break;
         }
         if (c[len] < p[len]) {
             *smaller = cur;
-            smaller = &m_right[cur & m_mask];
+            smaller = right(cur);
             cur = *smaller;
             lenSmaller = len;
         } else {
             *larger = cur;
-            larger = &m_left[cur & m_mask];
+            larger = left(cur);
             cur = *larger;
             lenLarger = len;
         }
@@ -185,6 +205,7 @@ uint32_t MatchFinder::search(uint32_t pos, uint32_t treeLimit, Match* out) const
     for (uint32_t depth = m_params.depth; depth; --depth) {
         if (pos - cur > m_params.maxDistance)
             break;
+        __builtin_prefetch(left(cur));
         const uint8_t* c = m_buf + (cur - m_bufStart);
         const uint32_t len = MatchFinder::commonLength(c, p, std::min(lenSmaller, lenLarger), treeLimit);
         if (len > best) {
@@ -194,10 +215,10 @@ uint32_t MatchFinder::search(uint32_t pos, uint32_t treeLimit, Match* out) const
         if (len >= treeLimit)
             break;
         if (c[len] < p[len]) {
-            cur = m_right[cur & m_mask];
+            cur = *right(cur);
             lenSmaller = len;
         } else {
-            cur = m_left[cur & m_mask];
+            cur = *left(cur);
             lenLarger = len;
         }
     }
@@ -210,12 +231,7 @@ uint32_t MatchFinder::find(uint32_t limit, Match* out)
     const uint32_t pos = m_pos++;
     const uint32_t avail = m_end - pos;
     const uint8_t* p = m_buf + (pos - m_bufStart);
-    // The next position's heads are most likely not in the cache: ask for
-    // them now, while this position's tree is walked.
-    if (avail >= 5) {
-        __builtin_prefetch(&m_head[hash(p + 1)]);
-        __builtin_prefetch(&m_near[nearHash(p + 1)]);
-    }
+    prefetchAhead(pos);
     // The newest position sharing three bytes: the tree only holds those
     // sharing four.
     uint32_t near = 0;
@@ -272,8 +288,7 @@ uint32_t MatchFinder::find(uint32_t limit, Match* out)
 
 void MatchFinder::skip()
 {
-    if (m_end - m_pos >= 5)
-        __builtin_prefetch(&m_head[hash(m_buf + (m_pos + 1 - m_bufStart))]);
+    prefetchAhead(m_pos);
     if (m_end - m_pos >= 3)
         m_near[nearHash(m_buf + (m_pos - m_bufStart))] = m_pos;
     catchUp();

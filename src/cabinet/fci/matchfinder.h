@@ -74,9 +74,12 @@ public:
     void reset();
     // The most bytes that may be appended ahead of the current position.
     uint32_t appendRoom() const;
-    // Appends `count` bytes (count <= appendRoom()). Pointers from data()
-    // taken before are invalid afterwards.
+    // Appends `count` bytes (count <= appendRoom()). When appendMoves(count),
+    // it first moves the bytes still needed to the buffer's start, and
+    // pointers from data() taken before are invalid afterwards; otherwise
+    // they stay valid and the bytes they point to are left alone.
     void append(const uint8_t* bytes, uint32_t count);
+    bool appendMoves(uint32_t count) const { return m_end - m_bufStart + count > m_bufSize; }
 
     // Stream offset of the current position, and of the end of the bytes
     // appended so far.
@@ -120,9 +123,12 @@ public:
 private:
     uint32_t hash(const uint8_t* p) const;
     uint32_t nearHash(const uint8_t* p) const;
+    void prefetchAhead(uint32_t pos) const;
     void catchUp();
     uint32_t insert(uint32_t pos, Match* out);
     uint32_t search(uint32_t pos, uint32_t treeLimit, Match* out) const;
+    uint32_t* left(uint32_t pos) const { return m_links + 2 * (pos & m_mask); }
+    uint32_t* right(uint32_t pos) const { return m_links + 2 * (pos & m_mask) + 1; }
 
     Params m_params;
     PFNFCIALLOC m_alloc = nullptr;
@@ -132,8 +138,9 @@ private:
     unsigned m_hashBits = 16;
     uint32_t* m_head = nullptr; // newest position per hash, 0 for none
     uint32_t* m_near = nullptr; // newest position per 3-byte hash
-    uint32_t* m_left = nullptr; // per window position: subtree of smaller strings
-    uint32_t* m_right = nullptr;
+    // Per window position, side by side (one cache line holds both): the
+    // subtrees of smaller and of larger strings.
+    uint32_t* m_links = nullptr;
     uint8_t* m_buf = nullptr;
     uint32_t m_bufSize = 0;
     uint32_t m_bufStart = 0; // position of m_buf[0]
