@@ -2,14 +2,18 @@
 // A raw deflate (RFC 1951) encoder for the cabinet library's MSZIP blocks.
 //
 // Each call compresses one piece of at most kMaxInput bytes into one
-// complete raw deflate stream: a single block with BFINAL set. The piece may
+// complete raw deflate stream: one to four blocks, the last with BFINAL
+// set. The piece may
 // follow up to kMaxHistory bytes of earlier plaintext, the history, which
 // matches may reach into; a decoder must be given the same bytes as its
 // preset dictionary (zlib: inflateSetDictionary on a raw inflate).
 //
-// The block type is chosen by its exact size: dynamic Huffman, fixed
-// Huffman or stored, whichever is the smallest (the earlier one of the three
-// on a tie), so the stream never exceeds the input plus 5 bytes.
+// The piece is cut into halves, and those into quarters, where the blocks'
+// exact sizes say that is smaller. Each block's type is chosen by its exact
+// size: dynamic Huffman, fixed Huffman or stored, whichever is the smallest
+// (the earlier one of the three on a tie); and when one stored block for the
+// whole piece is smaller still, that is written, so the stream never exceeds
+// the input plus 5 bytes.
 //
 // Matches come from hash chains over four-byte prefixes, plus the newest
 // position of each three-byte prefix for short near matches, with a lazy

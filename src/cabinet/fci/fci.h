@@ -185,9 +185,10 @@ bool FCIDestroy(HFCI hfci);
 
 // How many threads compress: 0 (the default) picks one per processor (at
 // most 8), 1 compresses on the calling thread. MSZIP blocks are compressed
-// in parallel; LZX folders are, each on one thread, as many at once as a
-// 112 MB budget holds (2 at the default threshold: about 29 MB of encoder
-// and 21 MB of queued frames each), so the library stays under 128 MB. Only
+// in parallel; LZX folders are, as many at once as a 112 MB budget holds
+// (2 at the default threshold: about 32 MiB of encoder and 21 MB of queued
+// frames each), and a folder's match search runs beside its parse on a
+// second thread; so the library stays under 128 MB. Only
 // before the first FCIAddFile; false otherwise. The output does not depend
 // on it.
 bool FCISetWorkerThreads(HFCI hfci, unsigned count);

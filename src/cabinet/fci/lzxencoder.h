@@ -109,7 +109,7 @@ public:
     LzxEncoder& operator=(const LzxEncoder&) = delete;
 
     // The bytes init() allocates for a window of 2^windowBits, the encoder
-    // itself included (about 29 MB at 21 bits, 10 MB at 15).
+    // itself included (about 32 MiB at 21 bits, 12.5 MiB at 15).
     static uint64_t memoryNeeded(unsigned windowBits);
     // Allocates the encoder through the callbacks, for a window of
     // 2^windowBits bytes (lzx::kMinWindowBits to kMaxWindowBits). False when
