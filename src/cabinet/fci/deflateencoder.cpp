@@ -569,6 +569,13 @@ constexpr uint8_t kFixedLit[288] = {
 constexpr uint8_t kFixedDist[kDistSymbols] = {5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5,
                                               5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5};
 
+// What the plan's symbols take in a fixed-Huffman block, header included.
+uint64_t fixedBlockBits(const BlockPlan& plan)
+{
+    return 3 + plan.extraBits + huffman::codedBits(plan.litFreq, kFixedLit, kLitLenSymbols) +
+           huffman::codedBits(plan.distFreq, kFixedDist, kDistSymbols);
+}
+
 // Counts the symbols [plan.from, plan.to) into the plan's frequencies.
 template <typename Sym> void countSymbols(const Sym* syms, BlockPlan& plan)
 {
@@ -626,18 +633,12 @@ void buildPlan(BlockPlan& plan)
         --nclen;
     plan.nclen = nclen;
 
-    uint64_t dynamicBits = 3 + 5 + 5 + 4 + 3 * nclen + plan.extraBits;
-    for (unsigned i = 0; i < kCodeLenSymbols; ++i)
-        dynamicBits += uint64_t(plan.clFreq[i]) * (plan.clLens[i] + kCodeLenExtra[i]);
-    uint64_t fixedBits = 3 + plan.extraBits;
-    for (unsigned i = 0; i < kLitLenSymbols; ++i) {
-        dynamicBits += uint64_t(plan.litFreq[i]) * plan.litLens[i];
-        fixedBits += uint64_t(plan.litFreq[i]) * kFixedLit[i];
-    }
-    for (unsigned i = 0; i < kDistSymbols; ++i) {
-        dynamicBits += uint64_t(plan.distFreq[i]) * plan.distLens[i];
-        fixedBits += uint64_t(plan.distFreq[i]) * kFixedDist[i];
-    }
+    const uint64_t dynamicBits = 3 + 5 + 5 + 4 + 3 * nclen + plan.extraBits +
+                                 huffman::codedBits(plan.clFreq, plan.clLens, kCodeLenSymbols) +
+                                 huffman::codedBits(plan.clFreq, kCodeLenExtra, kCodeLenSymbols) +
+                                 huffman::codedBits(plan.litFreq, plan.litLens, kLitLenSymbols) +
+                                 huffman::codedBits(plan.distFreq, plan.distLens, kDistSymbols);
+    const uint64_t fixedBits = fixedBlockBits(plan);
     plan.dynamicBits = dynamicBits;
     plan.fixedBits = fixedBits;
     plan.dynamic = dynamicBits <= fixedBits;
@@ -717,31 +718,25 @@ void writeBlock(BitWriter& w, const BlockPlan& plan, const Sym* syms, const uint
 double estimateBits(const BlockPlan& plan)
 {
     double entropy = 0;
-    uint32_t lits = 0, dists = 0, usedSymbols = 0;
-    uint64_t fixedBits = 3 + plan.extraBits;
-    for (unsigned i = 0; i < kLitLenSymbols; ++i) {
-        const uint32_t f = plan.litFreq[i];
-        fixedBits += uint64_t(f) * kFixedLit[i];
-        if (f) {
-            entropy -= f * std::log2(double(f));
-            lits += f;
-            ++usedSymbols;
-        }
-    }
-    for (unsigned i = 0; i < kDistSymbols; ++i) {
-        const uint32_t f = plan.distFreq[i];
-        fixedBits += uint64_t(f) * kFixedDist[i];
-        if (f) {
-            entropy -= f * std::log2(double(f));
-            dists += f;
-            ++usedSymbols;
-        }
-    }
+    uint32_t usedSymbols = 0;
+    // The -f log f terms of one alphabet's symbols; returns their count.
+    auto subtractTerms = [&](const uint32_t* freq, unsigned count) {
+        uint32_t total = 0;
+        for (unsigned i = 0; i < count; ++i)
+            if (const uint32_t f = freq[i]) {
+                entropy -= f * std::log2(double(f));
+                total += f;
+                ++usedSymbols;
+            }
+        return total;
+    };
+    const uint32_t lits = subtractTerms(plan.litFreq, kLitLenSymbols);
+    const uint32_t dists = subtractTerms(plan.distFreq, kDistSymbols);
     entropy += lits * std::log2(double(lits));
     if (dists)
         entropy += dists * std::log2(double(dists));
     const double dynamicBits = entropy + double(plan.extraBits) + 17 + 3 * 19 + 4.0 * usedSymbols;
-    return std::min({dynamicBits, double(fixedBits), double(plan.storedBits())});
+    return std::min({dynamicBits, double(fixedBlockBits(plan)), double(plan.storedBits())});
 }
 
 // The blocks for the plan's symbols (counted): the plan as one block, or,

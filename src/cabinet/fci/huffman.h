@@ -43,4 +43,14 @@ bool buildLengths(const uint32_t* freq, unsigned count, unsigned maxLength, uint
 // kMaxCodeLength bits (as buildLengths makes).
 void canonicalCodes(const uint8_t* lengths, unsigned count, uint16_t* codes);
 
+// The bits that symbols counted in freq[0..count) take under `lengths`
+// (code lengths, or any per-symbol costs in bits).
+template <typename Length> uint64_t codedBits(const uint32_t* freq, const Length* lengths, unsigned count)
+{
+    uint64_t bits = 0;
+    for (unsigned i = 0; i < count; ++i)
+        bits += uint64_t(freq[i]) * lengths[i];
+    return bits;
+}
+
 } // namespace ravelin::fci::huffman

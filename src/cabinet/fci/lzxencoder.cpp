@@ -651,23 +651,16 @@ uint32_t LzxEncoder::encodeFound(uint8_t* const* out, uint32_t* frameBytes)
         huffman::buildLengths(total.main, m_mainSymbols, kMaxCode, mainLen);
         huffman::buildLengths(total.length, kLengthSymbols, kMaxCode, lengthLen);
         huffman::buildLengths(total.aligned, kAlignedSymbols, kMaxAlignedCode, alignedLen);
-        uint64_t alignedSymbolBits = 0;
-        for (uint32_t a = 0; a < kAlignedSymbols; ++a)
-            alignedSymbolBits += uint64_t(total.aligned[a]) * alignedLen[a];
+        const uint64_t alignedSymbolBits = huffman::codedBits(total.aligned, alignedLen, kAlignedSymbols);
         costs.useAligned = total.alignedExtra + alignedSymbolBits + 3 * kAlignedSymbols < total.verbatimExtra;
         // A second pass is left out when the code this parse gives would
         // price it at most kSecondPassGain below the model that made it: the
         // model then fits these frames already.
         if (m_haveModel && pass == 0) {
-            uint64_t modelBits = 0, newBits = 0;
-            for (uint32_t s = 0; s < m_mainSymbols; ++s) {
-                modelBits += uint64_t(total.main[s]) * costs.main[s];
-                newBits += uint64_t(total.main[s]) * mainLen[s];
-            }
-            for (uint32_t s = 0; s < kLengthSymbols; ++s) {
-                modelBits += uint64_t(total.length[s]) * costs.length[s];
-                newBits += uint64_t(total.length[s]) * lengthLen[s];
-            }
+            const uint64_t modelBits = huffman::codedBits(total.main, costs.main, m_mainSymbols) +
+                                       huffman::codedBits(total.length, costs.length, kLengthSymbols);
+            const uint64_t newBits = huffman::codedBits(total.main, mainLen, m_mainSymbols) +
+                                     huffman::codedBits(total.length, lengthLen, kLengthSymbols);
             if (double(modelBits) <= (1 + kSecondPassGain) * double(newBits))
                 passes = 1;
         }
@@ -688,11 +681,8 @@ uint32_t LzxEncoder::encodeFound(uint8_t* const* out, uint32_t* frameBytes)
     bool raw[lzx::kGroupFrames];
     for (uint32_t f = 0; f < frames; ++f) {
         const Stats& st = m_stats[f];
-        uint64_t bits = st.verbatimExtra;
-        for (uint32_t s = 0; s < m_mainSymbols; ++s)
-            bits += uint64_t(st.main[s]) * mainLen[s];
-        for (uint32_t s = 0; s < kLengthSymbols; ++s)
-            bits += uint64_t(st.length[s]) * lengthLen[s];
+        const uint64_t bits = st.verbatimExtra + huffman::codedBits(st.main, mainLen, m_mainSymbols) +
+                              huffman::codedBits(st.length, lengthLen, kLengthSymbols);
         raw[f] = bits >= 8 * uint64_t(frameSize(f));
     }
 
@@ -723,13 +713,9 @@ uint32_t LzxEncoder::encodeFound(uint8_t* const* out, uint32_t* frameBytes)
             buildSection(m_prevMain, mainLen, kNumChars, low);
             buildSection(m_prevMain + kNumChars, mainLen + kNumChars, m_mainSymbols - kNumChars, high);
             buildSection(m_prevLength, lengthLen, kLengthSymbols, lens);
-            uint64_t symbolBits = 0, alignedSymbolBits = 0;
-            for (uint32_t s = 0; s < m_mainSymbols; ++s)
-                symbolBits += uint64_t(sum.main[s]) * mainLen[s];
-            for (uint32_t s = 0; s < kLengthSymbols; ++s)
-                symbolBits += uint64_t(sum.length[s]) * lengthLen[s];
-            for (uint32_t a = 0; a < kAlignedSymbols; ++a)
-                alignedSymbolBits += uint64_t(sum.aligned[a]) * alignedLen[a];
+            const uint64_t symbolBits = huffman::codedBits(sum.main, mainLen, m_mainSymbols) +
+                                        huffman::codedBits(sum.length, lengthLen, kLengthSymbols);
+            const uint64_t alignedSymbolBits = huffman::codedBits(sum.aligned, alignedLen, kAlignedSymbols);
             const uint64_t treeBits = uint64_t(low.bits) + high.bits + lens.bits;
             const uint64_t verbatimBits = headerBits + treeBits + symbolBits + sum.verbatimExtra;
             const uint64_t alignedBits =
